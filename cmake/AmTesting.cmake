@@ -1,0 +1,41 @@
+# Test helpers shared by every test folder.
+#
+# am_add_gtest(<target> SOURCES ... [LIBS ...])
+#   Builds a GoogleTest executable. Natively each test case becomes a CTest
+#   test (discovered when the tests run, so nothing runs at build time).
+#   In the Windows build the whole executable is one CTest test that runs
+#   under Wine through the cross-compiling emulator, with the Wine fixture.
+if(NOT AM_BUILD_TESTS)
+  function(am_add_gtest)
+  endfunction()
+  return()
+endif()
+
+enable_testing()
+
+if(CMAKE_CROSSCOMPILING)
+  if(NOT TARGET gtest)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/_gtest EXCLUDE_FROM_ALL)
+  endif()
+  set(AM_GTEST_LIBS gtest gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  set(AM_GTEST_LIBS GTest::gtest GTest::gtest_main)
+endif()
+
+function(am_add_gtest target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} ${AM_GTEST_LIBS} am_warnings)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES FIXTURES_REQUIRED wine LABELS "wine;${ARG_LABELS}")
+  else()
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+endfunction()
