@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need (Debian 12).
+# Safe to run again: apt-get skips what is already installed.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+native_pkgs=(build-essential cmake git pkg-config libgtest-dev googletest libbenchmark-dev
+             libcpp-httplib-dev clang libclang-rt-14-dev wrk chromium curl python3 file)
+win_pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev binutils-mingw-w64-i686)
+
+missing=()
+for p in "${native_pkgs[@]}" "${win_pkgs[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q "${missing[@]}"
