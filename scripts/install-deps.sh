@@ -11,16 +11,20 @@ native_pkgs=(build-essential cmake git pkg-config libgtest-dev googletest libben
              libcpp-httplib-dev clang libclang-rt-14-dev wrk chromium curl python3 file)
 win_pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 mingw-w64-tools libwine-dev binutils-mingw-w64-i686)
 
+# --native: only what the Linux build needs (the main job).
+want=("${native_pkgs[@]}")
+if [ "${1:-}" != "--native" ]; then want+=("${win_pkgs[@]}"); fi
+
 missing=()
-for p in "${native_pkgs[@]}" "${win_pkgs[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ "${#missing[@]}" -eq 0 ]; then
   echo "install-deps: everything is installed"
   exit 0
 fi
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "${1:-}" != "--native" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 $SUDO apt-get update -q
