@@ -1,0 +1,57 @@
+#include "image_list.h"
+
+#include <algorithm>
+
+#include "platform_seam.h"
+
+namespace albummaker {
+namespace {
+
+constexpr std::u16string_view kExtensions[] = {u"jpg", u"jpeg", u"gif"};
+
+constexpr unsigned Fold(char16_t unit) noexcept {
+  return (unit >= u'A' && unit <= u'Z') ? static_cast<unsigned>(unit) + 0x20u : static_cast<unsigned>(unit);
+}
+
+}  // namespace
+
+int CompareNames(std::u16string_view a, std::u16string_view b) noexcept {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned x = Fold(a[i]);
+    const unsigned y = Fold(b[i]);
+    if (x != y) return static_cast<int>(x) - static_cast<int>(y);
+  }
+  // The end of a name counts as 0.
+  if (a.size() > n) return static_cast<int>(Fold(a[n]));
+  if (b.size() > n) return -static_cast<int>(Fold(b[n]));
+  return 0;
+}
+
+void ScanFolder(const std::u16string& folderPath, ImageList& list) {
+  list.clear();
+  // One listing serves all three extensions.
+  seam::ListFolder(folderPath, kExtensions, std::size(kExtensions), [&list](std::u16string_view name, bool skip) {
+    if (!skip) list.emplace_back(name);
+  });
+  std::sort(list.begin(), list.end(),
+            [](const std::u16string& a, const std::u16string& b) { return CompareNames(a, b) < 0; });
+}
+
+std::size_t FindName(const ImageList& list, std::u16string_view key) noexcept {
+  std::size_t first = 0;
+  std::size_t n = list.size();
+  while (n > 0) {
+    const std::size_t half = n / 2;
+    if (CompareNames(list[first + half], key) < 0) {
+      first += half + 1;
+      n -= half + 1;
+    } else {
+      n = half;
+    }
+  }
+  if (first == list.size() || CompareNames(key, list[first]) != 0) return kNoPosition;
+  return first;
+}
+
+}  // namespace albummaker

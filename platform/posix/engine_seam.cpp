@@ -1,0 +1,233 @@
+// The engine seam on POSIX: readdir for folders, open/read for the template,
+// Windows-1252 for ANSI text. File names are UTF-8; bytes that are not valid
+// UTF-8 travel as the units U+DC80..U+DCFF so that names round-trip.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "cp1252.h"
+#include "platform_seam.h"
+
+namespace albummaker::seam {
+namespace {
+
+void AppendUtf8AsUtf16(const unsigned char* s, std::size_t n, std::u16string& out) {
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned char b = s[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    std::size_t len = 0;
+    std::uint32_t cp = 0;
+    std::uint32_t min = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+      len = 2, cp = b & 0x1Fu, min = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      len = 3, cp = b & 0x0Fu, min = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      len = 4, cp = b & 0x07u, min = 0x10000;
+    }
+    bool valid = len != 0 && i + len <= n;
+    for (std::size_t k = 1; valid && k < len; ++k) {
+      const unsigned char c = s[i + k];
+      if ((c & 0xC0) != 0x80)
+        valid = false;
+      else
+        cp = (cp << 6) | (c & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if (valid && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
+    if (!valid) {
+      out.push_back(static_cast<char16_t>(0xDC00u + b));
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800u + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00u + (cp & 0x3FFu)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+}
+
+std::string Utf16ToBytes(const std::u16string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    std::uint32_t cp = s[i];
+    if (cp >= 0xDC80 && cp <= 0xDCFF) {
+      out.push_back(static_cast<char>(cp - 0xDC00));
+      continue;
+    }
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
+      ++i;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c; }
+
+// True when the part of name after its last "." is ext, ASCII case ignored.
+bool HasExtension(std::string_view name, std::size_t dot, std::u16string_view ext) {
+  const std::string_view tail = name.substr(dot + 1);
+  if (tail.size() != ext.size()) return false;
+  for (std::size_t i = 0; i < tail.size(); ++i) {
+    const char16_t e = ext[i];
+    const char16_t el = (e >= u'A' && e <= u'Z') ? static_cast<char16_t>(e + 0x20) : e;
+    if (static_cast<unsigned char>(AsciiLower(tail[i])) != el) return false;
+  }
+  return true;
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const noexcept { closedir(d); }
+};
+
+std::uint32_t Win32ErrorFromErrno(int e) {
+  switch (e) {
+    case ENOENT: return 2;    // ERROR_FILE_NOT_FOUND
+    case EACCES:
+    case EPERM: return 5;     // ERROR_ACCESS_DENIED
+    case EBADF: return 6;     // ERROR_INVALID_HANDLE
+    case ENOMEM: return 8;    // ERROR_NOT_ENOUGH_MEMORY
+    case EIO: return 30;      // ERROR_READ_FAULT
+    case EISDIR:
+    case EINVAL: return 87;   // ERROR_INVALID_PARAMETER
+    case EFAULT: return 998;  // ERROR_NOACCESS
+    case ENOSPC: return 112;  // ERROR_DISK_FULL
+    default: return 31;       // ERROR_GEN_FAILURE
+  }
+}
+
+}  // namespace
+
+void ListFolder(const std::u16string& folderPath, const std::u16string_view* extensions,
+                std::size_t extensionCount, const EntrySink& onEntry) {
+  if (folderPath.empty() || extensionCount == 0) return;
+  const std::string path = Utf16ToBytes(folderPath);
+  std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
+  if (!dir) return;
+  const int fd = dirfd(dir.get());
+  std::u16string name;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string_view bytes(entry->d_name);
+    const std::size_t dot = bytes.rfind('.');
+    if (dot == std::string_view::npos) continue;
+    bool wanted = false;
+    for (std::size_t i = 0; i < extensionCount && !wanted; ++i) wanted = HasExtension(bytes, dot, extensions[i]);
+    if (!wanted) continue;
+
+    bool skip = bytes.front() == '.';
+    if (!skip) {
+      unsigned char type = entry->d_type;
+      if (type == DT_UNKNOWN || type == DT_LNK) {
+        struct stat st;
+        // Links are followed; an entry that cannot be examined (a dangling
+        // link) is no picture.
+        if (fstatat(fd, entry->d_name, &st, 0) != 0)
+          skip = true;
+        else
+          type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+      }
+      if (type == DT_DIR) skip = true;
+    }
+    name.clear();
+    AppendUtf8AsUtf16(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), name);
+    onEntry(name, skip);
+  }
+}
+
+bool ReadOnlyFile::Open(const std::u16string& path) {
+  Close();
+  if (path.empty()) return false;
+  const std::string bytes = Utf16ToBytes(path);
+  // A path with an embedded NUL would name another file.
+  if (bytes.find('\0') != std::string::npos) return false;
+  int fd;
+  do {
+    fd = open(bytes.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool ReadOnlyFile::Size(std::uint64_t& size) const {
+  struct stat st;
+  if (!IsOpen() || fstat(static_cast<int>(handle_), &st) != 0 || st.st_size < 0) return false;
+  size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool ReadOnlyFile::Read(void* buffer, std::uint32_t count, std::uint32_t& bytesRead, std::uint32_t& errorNumber) {
+  bytesRead = 0;
+  errorNumber = 0;
+  if (!IsOpen()) {
+    errorNumber = 6;  // ERROR_INVALID_HANDLE
+    return false;
+  }
+  ssize_t n;
+  do {
+    n = read(static_cast<int>(handle_), buffer, count);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    errorNumber = Win32ErrorFromErrno(errno);
+    return false;
+  }
+  bytesRead = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+void ReadOnlyFile::Close() {
+  if (handle_ != kInvalid) {
+    close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+  }
+}
+
+std::size_t AnsiDecodedLength(const char*, std::size_t count) {
+  // Every byte of the code page is one unit.
+  return count;
+}
+
+std::size_t AnsiDecode(const char* bytes, std::size_t count, char16_t* out, std::size_t outCount) {
+  if (count > outCount) return 0;
+  for (std::size_t i = 0; i < count; ++i) out[i] = cp1252::Decode(static_cast<unsigned char>(bytes[i]));
+  return count;
+}
+
+}  // namespace albummaker::seam
