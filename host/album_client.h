@@ -1,0 +1,33 @@
+// How host commands reach an album. The commands only see this interface, so
+// the object behind it can change without touching them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace albummaker::host {
+
+struct PageResult {
+  bool ok = false;
+  std::u16string page;
+  std::u16string error;
+};
+
+class AlbumClient {
+ public:
+  virtual ~AlbumClient() = default;
+  virtual void SetFolderPath(const std::u16string& path) = 0;
+  virtual void SetPageTemplatePath(const std::u16string& path) = 0;
+  // The Page* functions may be called from many threads at once.
+  virtual PageResult PageByIndex(int32_t index) = 0;              // by position
+  virtual PageResult PageByName(const std::u16string& name) = 0;  // always by name
+  // A text that reads as a 32-bit integer selects by position, anything else
+  // by name.
+  virtual PageResult PageByText(const std::u16string& text) = 0;
+};
+
+// In-process; null with error set on failure.
+std::unique_ptr<AlbumClient> CreateAlbumClient(std::u16string& error);
+
+}  // namespace albummaker::host

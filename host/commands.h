@@ -1,0 +1,25 @@
+// The host's commands. Each takes the arguments that follow its name, writes
+// its output to out and its diagnostics to err, and returns the exit code:
+// 0 success, 1 failure, 2 bad usage.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace albummaker::host {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+using Args = std::vector<std::string>;  // UTF-8
+
+// render --folder DIR --template FILE [--index N | --name NAME]
+int RunRender(const Args& args, std::ostream& out, std::ostream& err);
+
+}  // namespace albummaker::host
+
+// Arguments after the program name, as UTF-8. Dispatches to a command; with no
+// command or with --help prints the usage.
+int HostMain(const std::vector<std::string>& utf8Args);

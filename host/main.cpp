@@ -1,0 +1,69 @@
+#include <iostream>
+#include <string_view>
+
+#include "commands.h"
+
+namespace albummaker::host {
+namespace {
+
+struct Command {
+  std::string_view name;
+  std::string_view summary;
+  int (*run)(const Args&, std::ostream&, std::ostream&);
+};
+
+// One row per command; `albummaker COMMAND --help` explains each one.
+constexpr Command kCommands[] = {
+    {"render", "write one album page to standard output", RunRender},
+};
+
+void PrintUsage(std::ostream& os) {
+  os << "Usage: albummaker COMMAND [OPTIONS]\n"
+        "       albummaker COMMAND --help\n\n"
+        "Commands:\n";
+  for (const Command& c : kCommands) {
+    os << "  " << c.name;
+    for (std::size_t i = c.name.size(); i < 12; ++i) os << ' ';
+    os << c.summary << '\n';
+  }
+}
+
+}  // namespace
+}  // namespace albummaker::host
+
+int HostMain(const std::vector<std::string>& utf8Args) {
+  using namespace albummaker::host;
+  try {
+    if (utf8Args.empty()) {
+      PrintUsage(std::cerr);
+      return kExitUsage;
+    }
+    const std::string& first = utf8Args.front();
+    if (first == "--help" || first == "-h" || first == "help") {
+      PrintUsage(std::cout);
+      std::cout.flush();
+      return kExitOk;
+    }
+    for (const Command& c : kCommands) {
+      if (first == c.name) {
+        const Args rest(utf8Args.begin() + 1, utf8Args.end());
+        const int code = c.run(rest, std::cout, std::cerr);
+        std::cout.flush();
+        if (!std::cout) {
+          std::cerr << "albummaker: cannot write to standard output\n";
+          return kExitFailure;
+        }
+        return code;
+      }
+    }
+    std::cerr << "albummaker: unknown command \"" << first << "\"\n\n";
+    PrintUsage(std::cerr);
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "albummaker: " << e.what() << '\n';
+    return kExitFailure;
+  } catch (...) {
+    std::cerr << "albummaker: unexpected failure\n";
+    return kExitFailure;
+  }
+}
