@@ -1,0 +1,3 @@
+// COM object interfaces for the Linux build (see albumrt/com.h).
+#pragma once
+#include "albumrt/com.h"
