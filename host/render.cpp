@@ -1,0 +1,101 @@
+// albummaker render: one album page, as UTF-8, on standard output.
+#include <optional>
+#include <string>
+
+#include "album_client.h"
+#include "commands.h"
+#include "text.h"
+
+namespace albummaker::host {
+namespace {
+
+constexpr char kRenderUsage[] =
+    "Usage: albummaker render --folder DIR --template FILE [--index N | --name NAME]\n"
+    "\n"
+    "Writes the album page of one picture to standard output, as UTF-8, exactly\n"
+    "as the album renders it.\n"
+    "\n"
+    "  --folder DIR      the folder that holds the pictures (.jpg, .jpeg, .gif)\n"
+    "  --template FILE   the page template (an HTML file in Windows-1252)\n"
+    "  --index N         the picture at 0-based position N (a 32-bit integer);\n"
+    "                    a position outside the album selects the first picture\n"
+    "  --name NAME       the picture with file name NAME (ASCII letter case\n"
+    "                    ignored); an unknown name selects the first picture\n"
+    "  --help            show this text\n"
+    "\n"
+    "Without --index and --name the first picture (index 0) is shown. An empty\n"
+    "value is a value: an empty folder or a missing template gives an empty page.\n"
+    "Exit status: 0 page written, 1 the album reported an error, 2 bad usage.\n";
+
+bool ParseIndex(const std::string& text, int32_t& value) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  int64_t n = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    n = n * 10 + (text[i] - '0');
+    if (n > 2147483648LL) return false;
+  }
+  if (negative) n = -n;
+  if (n < -2147483648LL || n > 2147483647LL) return false;
+  value = static_cast<int32_t>(n);
+  return true;
+}
+
+int Usage(std::ostream& err, const std::string& problem) {
+  err << "albummaker render: " << problem << "\n\n" << kRenderUsage;
+  return kExitUsage;
+}
+
+}  // namespace
+
+int RunRender(const Args& args, std::ostream& out, std::ostream& err) {
+  std::optional<std::string> folder, templateFile, index, name;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      out << kRenderUsage;
+      return kExitOk;
+    }
+    std::optional<std::string>* slot = nullptr;
+    if (a == "--folder")
+      slot = &folder;
+    else if (a == "--template")
+      slot = &templateFile;
+    else if (a == "--index")
+      slot = &index;
+    else if (a == "--name")
+      slot = &name;
+    else
+      return Usage(err, "unknown argument \"" + a + "\"");
+    if (i + 1 >= args.size()) return Usage(err, a + " needs a value");
+    if (slot->has_value()) return Usage(err, a + " given twice");
+    *slot = args[++i];
+  }
+  if (!folder) return Usage(err, "--folder is required");
+  if (!templateFile) return Usage(err, "--template is required");
+  if (index && name) return Usage(err, "--index and --name exclude each other");
+  int32_t position = 0;
+  if (index && !ParseIndex(*index, position)) return Usage(err, "--index needs a 32-bit integer");
+
+  std::u16string error;
+  std::unique_ptr<AlbumClient> album = CreateAlbumClient(error);
+  if (!album) {
+    err << "albummaker render: " << Utf16ToUtf8(error) << '\n';
+    return kExitFailure;
+  }
+  album->SetFolderPath(Utf8ToUtf16(*folder));
+  album->SetPageTemplatePath(Utf8ToUtf16(*templateFile));
+  const PageResult result = name ? album->PageByName(Utf8ToUtf16(*name)) : album->PageByIndex(position);
+  if (!result.ok) {
+    err << Utf16ToUtf8(result.error) << '\n';
+    return kExitFailure;
+  }
+  const std::string page = Utf16ToUtf8(result.page);
+  out.write(page.data(), static_cast<std::streamsize>(page.size()));
+  return kExitOk;
+}
+
+}  // namespace albummaker::host
