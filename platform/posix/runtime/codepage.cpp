@@ -1,0 +1,229 @@
+// Code-page services. The ANSI code page is Windows-1252; UTF-8 is also
+// accepted. Results, counts and error numbers follow the Win32 functions:
+// a length of -1 counts the terminating NUL, a destination size of 0 only
+// measures, and a destination that is too small fails the whole call.
+#include <cstring>
+#include <string>
+
+#include <windows.h>
+
+#include "cp1252.h"
+
+namespace {
+
+constexpr DWORD kErrorInvalidFlags = 1004;
+constexpr UINT kThreadAcp = 3;
+constexpr UINT kCp1252 = 1252;
+constexpr char16_t kReplacement = 0xFFFD;
+
+enum class Page { Ansi, Utf8, Unknown };
+
+Page PageOf(UINT codePage) {
+  if (codePage == CP_ACP || codePage == kThreadAcp || codePage == kCp1252) return Page::Ansi;
+  if (codePage == CP_UTF8) return Page::Utf8;
+  return Page::Unknown;
+}
+
+// Decodes UTF-8; each invalid or truncated sequence becomes U+FFFD, or fails
+// the decoding when strict.
+bool DecodeUtf8(const unsigned char *p, size_t n, bool strict, std::u16string &out) {
+  size_t i = 0;
+  while (i < n) {
+    unsigned char b = p[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    size_t need = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1, cp = b & 0x1F, min = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2, cp = b & 0x0F, min = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3, cp = b & 0x07, min = 0x10000;
+    } else {
+      if (strict) return false;
+      out.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    size_t j = 1;
+    for (; j <= need && i + j < n && (p[i + j] & 0xC0) == 0x80; ++j) cp = (cp << 6) | (p[i + j] & 0x3F);
+    bool complete = j == need + 1;
+    if (!complete || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      if (strict) return false;
+      out.push_back(kReplacement);
+      // An incomplete sequence is replaced once; its continuation bytes are consumed.
+      i += complete ? need + 1 : j;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += need + 1;
+  }
+  return true;
+}
+
+void EncodeUtf8(const char16_t *s, size_t n, std::string &out) {
+  for (size_t i = 0; i < n; ++i) {
+    char32_t cp = s[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = kReplacement;  // an unpaired surrogate has no UTF-8 form
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+}
+
+int Fail(DWORD error) {
+  SetLastError(error);
+  return 0;
+}
+
+// Folds a Windows-1252 byte to its upper-case letter where the code page has
+// one (ASCII, the accented Latin letters, s/z with caron, oe, y with diaeresis).
+char16_t Fold(unsigned char byte) {
+  char16_t u = albummaker::cp1252::Decode(byte);
+  if (u >= u'a' && u <= u'z') return static_cast<char16_t>(u - 0x20);
+  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char16_t>(u - 0x20);
+  switch (u) {
+    case 0x0161: return 0x0160;
+    case 0x0153: return 0x0152;
+    case 0x017E: return 0x017D;
+    case 0x00FF: return 0x0178;
+    default: return u;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes, LPWSTR dest, int destUnits) {
+  if (source == nullptr || sourceBytes == 0 || sourceBytes < -1 || destUnits < 0 ||
+      (dest == nullptr && destUnits != 0))
+    return Fail(ERROR_INVALID_PARAMETER);
+  Page page = PageOf(codePage);
+  if (page == Page::Unknown) return Fail(ERROR_INVALID_PARAMETER);
+  if (page == Page::Utf8 && (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) != 0)
+    return Fail(kErrorInvalidFlags);
+  size_t n = sourceBytes == -1 ? std::strlen(source) + 1 : static_cast<size_t>(sourceBytes);
+  const auto *bytes = reinterpret_cast<const unsigned char *>(source);
+
+  std::u16string text;
+  try {
+    if (page == Page::Ansi) {
+      text.reserve(n);
+      for (size_t i = 0; i < n; ++i) text.push_back(albummaker::cp1252::Decode(bytes[i]));
+    } else if (!DecodeUtf8(bytes, n, (flags & MB_ERR_INVALID_CHARS) != 0, text)) {
+      return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    }
+  } catch (...) {
+    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  if (text.size() > 0x7FFFFFFF) return Fail(ERROR_INVALID_PARAMETER);
+  if (destUnits == 0) return static_cast<int>(text.size());
+  if (text.size() > static_cast<size_t>(destUnits)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(dest, text.data(), text.size() * sizeof(char16_t));
+  return static_cast<int>(text.size());
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceUnits, LPSTR dest, int destBytes,
+                        LPCSTR defaultChar, LPBOOL usedDefault) {
+  if (source == nullptr || sourceUnits == 0 || sourceUnits < -1 || destBytes < 0 ||
+      (dest == nullptr && destBytes != 0))
+    return Fail(ERROR_INVALID_PARAMETER);
+  Page page = PageOf(codePage);
+  if (page == Page::Unknown) return Fail(ERROR_INVALID_PARAMETER);
+  if (page == Page::Utf8) {
+    // UTF-8 maps everything; a default character makes no sense for it.
+    if (defaultChar != nullptr || usedDefault != nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (flags != 0) return Fail(kErrorInvalidFlags);
+  }
+  size_t n = sourceUnits == -1 ? static_cast<size_t>(lstrlenW(source)) + 1 : static_cast<size_t>(sourceUnits);
+
+  std::string text;
+  bool defaulted = false;
+  try {
+    if (page == Page::Ansi) {
+      text.reserve(n);
+      char fallback = defaultChar != nullptr ? *defaultChar : '?';
+      for (size_t i = 0; i < n; ++i) {
+        unsigned char byte = 0;
+        if (albummaker::cp1252::Encode(source[i], byte)) {
+          text.push_back(static_cast<char>(byte));
+        } else {
+          text.push_back(fallback);
+          defaulted = true;
+        }
+      }
+    } else {
+      EncodeUtf8(source, n, text);
+    }
+  } catch (...) {
+    return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  if (text.size() > 0x7FFFFFFF) return Fail(ERROR_INVALID_PARAMETER);
+  if (destBytes != 0) {
+    if (text.size() > static_cast<size_t>(destBytes)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(dest, text.data(), text.size());
+  }
+  if (usedDefault != nullptr) *usedDefault = defaulted ? TRUE : FALSE;
+  return static_cast<int>(text.size());
+}
+
+LPSTR CharNextA(LPCSTR p) {
+  if (p == nullptr) return nullptr;
+  return const_cast<LPSTR>(*p != '\0' ? p + 1 : p);
+}
+
+BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
+
+int lstrcmpiA(LPCSTR a, LPCSTR b) {
+  if (a == nullptr || b == nullptr) return a == b ? 0 : (a == nullptr ? -1 : 1);
+  const auto *x = reinterpret_cast<const unsigned char *>(a);
+  const auto *y = reinterpret_cast<const unsigned char *>(b);
+  for (;; ++x, ++y) {
+    char16_t fx = *x == 0 ? 0 : Fold(*x);
+    char16_t fy = *y == 0 ? 0 : Fold(*y);
+    if (fx != fy) return fx < fy ? -1 : 1;
+    if (fx == 0) return 0;
+  }
+}
+
+int lstrlenA(LPCSTR s) { return s == nullptr ? 0 : static_cast<int>(std::strlen(s)); }
+
+int lstrlenW(LPCWSTR s) {
+  if (s == nullptr) return 0;
+  const WCHAR *p = s;
+  while (*p != 0) ++p;
+  return static_cast<int>(p - s);
+}
+
+UINT GetACP(void) { return kCp1252; }
+
+}  // extern "C"
