@@ -18,6 +18,9 @@ using Args = std::vector<std::string>;  // UTF-8
 // render --folder DIR --template FILE [--index N | --name NAME]
 int RunRender(const Args& args, std::ostream& out, std::ostream& err);
 
+// serve --folder DIR --template FILE [--bind ADDR] [--port N] [--threads N]
+int RunServe(const Args& args, std::ostream& out, std::ostream& err);
+
 }  // namespace albummaker::host
 
 // Arguments after the program name, as UTF-8. Dispatches to a command; with no

@@ -15,6 +15,7 @@ struct Command {
 // One row per command; `albummaker COMMAND --help` explains each one.
 constexpr Command kCommands[] = {
     {"render", "write one album page to standard output", RunRender},
+    {"serve", "serve an album's pages and pictures over HTTP", RunServe},
 };
 
 void PrintUsage(std::ostream& os) {
