@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <random>
+
+#include "page_template.h"
+
+namespace albummaker {
+namespace {
+
+constexpr std::size_t kNone = PageTemplate::kNone;
+
+TEST(PageTemplateMarkers, DefaultsAndOverrides) {
+  PageTemplate t;
+  EXPECT_EQ(t.Markers().placeholderPrefix, u"^tq_");
+  EXPECT_EQ(t.Markers().placeholderSuffix, u"^");
+  EXPECT_EQ(t.Markers().sectionPrefix, u"<!--tq_");
+  EXPECT_EQ(t.Markers().sectionStartSuffix, u"Start-->");
+  EXPECT_EQ(t.Markers().sectionEndSuffix, u"End-->");
+
+  // An empty suffix is a given marker: the token becomes prefix + name.
+  t.SetText(u"x ^tq_A^ y ^tq_A z");
+  t.SetMarkers(std::nullopt, u"");
+  EXPECT_EQ(t.SetPlaceholder(u"A", u"V"), 2u);
+  EXPECT_EQ(t.GetText(), u"x V^ y V z");
+  // Giving nothing restores the default.
+  t.SetMarkers();
+  EXPECT_EQ(t.Markers().placeholderSuffix, u"^");
+
+  PageTemplate custom(u"{{N}} [[S:]]body[[:S]]", u"{{", u"}}", u"[[", u":]]", std::nullopt);
+  custom.SetMarkers(u"{{", u"}}", u"[[", u":]]", u"@@");
+  custom.SetText(u"{{N}} [[S:]]body[[S@@");
+  EXPECT_EQ(custom.SetPlaceholder(u"N", u"v"), 1u);
+  custom.ShowSection(u"S", true);
+  EXPECT_EQ(custom.GetText(), u"v body");
+
+  // A copy of the defaults in one template never changes another.
+  PageTemplate other;
+  EXPECT_EQ(other.Markers().placeholderSuffix, u"^");
+}
+
+TEST(PageTemplateText, TextIsTakenUpToFirstNul) {
+  const std::u16string withNul(u"ab\0cd", 5);
+  PageTemplate t(withNul);
+  EXPECT_EQ(t.GetText(), u"ab");
+  t.SetText(withNul);
+  EXPECT_EQ(t.GetText(), u"ab");
+  EXPECT_EQ(t.Cursor(), kNone);
+  t.SetPlaceholder(u"x", std::u16string(u"q\0r", 3));
+  EXPECT_EQ(t.GetText().find(u'\0'), std::u16string::npos);
+}
+
+TEST(PageTemplatePlaceholder, ReplacesEveryExactOccurrence) {
+  PageTemplate t(u"P^tq_CurrentFileName^Q^tq_CurrentFileName^");
+  EXPECT_EQ(t.SetPlaceholder(u"CurrentFileName", u"V"), 2u);
+  EXPECT_EQ(t.GetText(), u"PVQV");
+
+  PageTemplate cased(u"^tq_currentfilename^ ^TQ_CurrentFileName^");
+  EXPECT_EQ(cased.SetPlaceholder(u"CurrentFileName", u"V"), 0u);
+  EXPECT_EQ(cased.GetText(), u"^tq_currentfilename^ ^TQ_CurrentFileName^");
+
+  PageTemplate empty(u"a^tq_N^b^tq_N^^tq_N^c");
+  EXPECT_EQ(empty.SetPlaceholder(u"N", u""), 3u);
+  EXPECT_EQ(empty.GetText(), u"abc");
+}
+
+TEST(PageTemplatePlaceholder, ValueHoldingTheTokenIsInsertedOnce) {
+  PageTemplate t(u"^tq_N^-^tq_N^");
+  EXPECT_EQ(t.SetPlaceholder(u"N", u"<^tq_N^>"), 2u);
+  EXPECT_EQ(t.GetText(), u"<^tq_N^>-<^tq_N^>");
+  // Inserted text is ordinary text for the next call.
+  EXPECT_EQ(t.SetPlaceholder(u"N", u"z"), 2u);
+  EXPECT_EQ(t.GetText(), u"<z>-<z>");
+}
+
+TEST(PageTemplatePlaceholder, NoOverlapAndMatchesAcrossValueBoundary) {
+  // "^tq_A^tq_A^": the first token ends where a second would begin.
+  PageTemplate t(u"^tq_A^tq_A^");
+  EXPECT_EQ(t.SetPlaceholder(u"A", u"x"), 1u);
+  EXPECT_EQ(t.GetText(), u"xtq_A^");
+  // A value ending in part of a token does not complete a token with the
+  // text after it within the same call.
+  PageTemplate u(u"^tq_B^tq_A^");
+  EXPECT_EQ(u.SetPlaceholder(u"B", u"^"), 1u);
+  EXPECT_EQ(u.GetText(), u"^tq_A^");
+  EXPECT_EQ(u.SetPlaceholder(u"A", u"!"), 1u);
+  EXPECT_EQ(u.GetText(), u"!");
+}
+
+TEST(PageTemplatePlaceholder, EmptyTokenChangesNothing) {
+  PageTemplate t(u"abc", u"", u"");
+  EXPECT_EQ(t.SetPlaceholder(u"", u"X"), 0u);
+  EXPECT_EQ(t.GetText(), u"abc");
+}
+
+// Positions the cursor with an extraction: "<S>" section markers around
+// nothing but one unit so the cursor lands at a known place.
+PageTemplate WithCursorAt(std::u16string_view before, std::u16string_view after) {
+  std::u16string text(before);
+  text += u"<!--tq_C-->k<!--tq_CEnd-->";
+  text += after;
+  PageTemplate t(text, std::nullopt, std::nullopt, u"<!--tq_", u"-->", u"End-->");
+  EXPECT_EQ(t.ExtractSection(u"C"), u"k");
+  EXPECT_EQ(t.Cursor(), before.size());
+  EXPECT_EQ(t.GetText(), std::u16string(before) + std::u16string(after));
+  return t;
+}
+
+TEST(PageTemplateCursor, BeforeTokenStays) {
+  PageTemplate t = WithCursorAt(u"ab", u"cd^tq_N^ef");
+  t.SetPlaceholder(u"N", u"LONGVALUE");
+  EXPECT_EQ(t.Cursor(), 2u);
+}
+
+TEST(PageTemplateCursor, AtOrInsideTokenMovesPastValue) {
+  // At the token's first unit.
+  PageTemplate at = WithCursorAt(u"ab", u"^tq_N^ef");
+  at.SetPlaceholder(u"N", u"VVV");
+  EXPECT_EQ(at.Cursor(), 5u);
+  at.InsertAtCursor(u"|");
+  EXPECT_EQ(at.GetText(), u"abVVV|ef");
+
+  // Inside the token.
+  PageTemplate inside = WithCursorAt(u"ab^tq", u"_N^ef");
+  inside.SetPlaceholder(u"N", u"V");
+  EXPECT_EQ(inside.Cursor(), 3u);
+  inside.InsertAtCursor(u"|");
+  EXPECT_EQ(inside.GetText(), u"abV|ef");
+
+  // At the last unit of the token.
+  PageTemplate last = WithCursorAt(u"^tq_N", u"^");
+  last.SetPlaceholder(u"N", u"");
+  EXPECT_EQ(last.Cursor(), 0u);
+}
+
+TEST(PageTemplateCursor, AfterTokensShiftsByEachDifference) {
+  // Two tokens of length 6 before the cursor: shorter value moves it back.
+  PageTemplate t = WithCursorAt(u"^tq_N^x^tq_N^y", u"z");
+  EXPECT_EQ(t.Cursor(), 14u);
+  t.SetPlaceholder(u"N", u"v");
+  EXPECT_EQ(t.GetText(), u"vxvyz");
+  EXPECT_EQ(t.Cursor(), 4u);
+  t.InsertAtCursor(u"|");
+  EXPECT_EQ(t.GetText(), u"vxvy|z");
+
+  // Longer value moves it forward; a cursor at the end stays at the end.
+  PageTemplate grow = WithCursorAt(u"^tq_N^", u"");
+  grow.SetPlaceholder(u"N", u"0123456789");
+  EXPECT_EQ(grow.Cursor(), 10u);
+}
+
+TEST(PageTemplateCursor, AdjacentTokensCarryTheCursorAlong) {
+  // Replaced one at a time, the cursor set just after the first value sits
+  // at the first unit of the adjacent second token and moves again.
+  PageTemplate t = WithCursorAt(u"", u"^tq_N^^tq_N^!");
+  t.SetPlaceholder(u"N", u"ab");
+  EXPECT_EQ(t.GetText(), u"abab!");
+  EXPECT_EQ(t.Cursor(), 4u);
+}
+
+TEST(PageTemplateCursor, NoneStaysNone) {
+  PageTemplate t(u"^tq_N^");
+  t.SetPlaceholder(u"N", u"v");
+  EXPECT_EQ(t.Cursor(), kNone);
+  t.InsertAtCursor(u"x");
+  EXPECT_EQ(t.GetText(), u"v");
+}
+
+TEST(PageTemplateSection, ExtractReturnsBodyAndLeavesCursor) {
+  PageTemplate t(u"P<!--tq_LStart-->Q<!--tq_LEnd-->R");
+  EXPECT_EQ(t.ExtractSection(u"L"), u"Q");
+  EXPECT_EQ(t.GetText(), u"PR");
+  EXPECT_EQ(t.Cursor(), 1u);
+  // Missing now: nothing changes, the cursor included.
+  EXPECT_EQ(t.ExtractSection(u"L"), u"");
+  EXPECT_EQ(t.Cursor(), 1u);
+}
+
+TEST(PageTemplateSection, UnterminatedAndMisspelledMarkersStay) {
+  const std::u16string open = u"P<!--tq_LStart-->Q";
+  for (bool keep : {true, false}) {
+    PageTemplate t(open);
+    EXPECT_EQ(t.ExtractSection(u"L"), u"");
+    t.ShowSection(u"L", keep);
+    EXPECT_EQ(t.GetText(), open);
+    EXPECT_EQ(t.Cursor(), kNone);
+  }
+  const std::u16string spaced = u"<!--tq_LinkToNext Start-->Q<!--tq_LinkToNextEnd-->";
+  PageTemplate s(spaced);
+  s.ShowSection(u"LinkToNext", false);
+  EXPECT_EQ(s.GetText(), spaced);
+}
+
+TEST(PageTemplateSection, EndBeforeStartIsNotPaired) {
+  PageTemplate t(u"<!--tq_LEnd-->a<!--tq_LStart-->b<!--tq_LEnd-->c");
+  t.ShowSection(u"L", true);
+  EXPECT_EQ(t.GetText(), u"<!--tq_LEnd-->abc");
+}
+
+TEST(PageTemplateSection, ShowAndHideEverySection) {
+  const std::u16string text =
+      u"P<!--tq_LinkToNextStart-->Q<!--tq_LinkToNextEnd-->R<!--tq_LinkToNextStart-->S<!--tq_LinkToNextEnd-->T";
+  PageTemplate shown(text);
+  shown.ShowSection(u"LinkToNext", true);
+  EXPECT_EQ(shown.GetText(), u"PQRST");
+  EXPECT_EQ(shown.Cursor(), 4u);  // after the last body inserted
+  PageTemplate hidden(text);
+  hidden.ShowSection(u"LinkToNext", false);
+  EXPECT_EQ(hidden.GetText(), u"PRT");
+  EXPECT_EQ(hidden.Cursor(), 2u);  // where the last removed section began
+}
+
+TEST(PageTemplateSection, EmptyBodyStopsTheLoop) {
+  const std::u16string text = u"a<!--tq_LStart--><!--tq_LEnd-->b<!--tq_LStart-->x<!--tq_LEnd-->c";
+  for (bool keep : {true, false}) {
+    PageTemplate t(text);
+    t.ShowSection(u"L", keep);
+    EXPECT_EQ(t.GetText(), u"ab<!--tq_LStart-->x<!--tq_LEnd-->c") << keep;
+    EXPECT_EQ(t.Cursor(), 1u);
+  }
+}
+
+TEST(PageTemplateSection, NestedSectionsOfOneName) {
+  const std::u16string text = u"<!--tq_LStart-->P<!--tq_LStart-->Q<!--tq_LEnd-->R<!--tq_LEnd-->";
+  PageTemplate keep(text);
+  keep.ShowSection(u"L", true);
+  EXPECT_EQ(keep.GetText(), u"PQR");
+  PageTemplate drop(text);
+  drop.ShowSection(u"L", false);
+  EXPECT_EQ(drop.GetText(), u"R<!--tq_LEnd-->");
+}
+
+TEST(PageTemplateSection, OtherNamesInsideBodiesSurvive) {
+  PageTemplate t(u"<!--tq_AStart-->x^tq_N^<!--tq_BStart-->y<!--tq_BEnd--><!--tq_AEnd-->");
+  t.ShowSection(u"A", true);
+  EXPECT_EQ(t.GetText(), u"x^tq_N^<!--tq_BStart-->y<!--tq_BEnd-->");
+  t.ShowSection(u"B", false);
+  EXPECT_EQ(t.SetPlaceholder(u"N", u"1"), 1u);
+  EXPECT_EQ(t.GetText(), u"x1");
+}
+
+TEST(PageTemplateSection, MarkerInsertedByAValueIsActedOn) {
+  PageTemplate t(u"^tq_N^");
+  t.SetPlaceholder(u"N", u"<!--tq_LStart-->gone<!--tq_LEnd-->^tq_M^");
+  t.ShowSection(u"L", false);
+  t.SetPlaceholder(u"M", u"m");
+  EXPECT_EQ(t.GetText(), u"m");
+}
+
+TEST(PageTemplateInsert, InsertsAtCursorAndAdvances) {
+  PageTemplate t = WithCursorAt(u"ab", u"cd");
+  t.InsertAtCursor(u"12");
+  t.InsertAtCursor(u"3");
+  EXPECT_EQ(t.GetText(), u"ab123cd");
+  EXPECT_EQ(t.Cursor(), 5u);
+  t.SetText(u"new");
+  EXPECT_EQ(t.Cursor(), kNone);
+}
+
+// One replacement at a time, searching on after each inserted value, with the
+// cursor rule applied at each step: the behaviour the one-pass fill must keep.
+std::size_t StepwiseFill(std::u16string& text, std::size_t& cursor, const std::u16string& token,
+                         const std::u16string& value) {
+  std::size_t count = 0;
+  std::size_t from = 0;
+  for (std::size_t p; (p = text.find(token, from)) != std::u16string::npos;) {
+    text.replace(p, token.size(), value);
+    if (cursor != kNone && cursor >= p) cursor = cursor < p + token.size() ? p + value.size() : cursor + value.size() - token.size();
+    ++count;
+    from = p + value.size();
+  }
+  return count;
+}
+
+TEST(PageTemplatePlaceholder, OnePassEqualsStepwiseReplacement) {
+  std::mt19937 rng(12345);
+  const std::u16string pieces[] = {u"^tq_N^", u"^tq_", u"N^", u"^", u"a", u"bc", u"^tq_N", u"q"};
+  const std::u16string values[] = {u"", u"v", u"^tq_N^", u"longer value", u"^", u"N^"};
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string text;
+    const int n = static_cast<int>(rng() % 12);
+    for (int i = 0; i < n; ++i) text += pieces[rng() % std::size(pieces)];
+    const std::u16string& value = values[rng() % std::size(values)];
+    const std::size_t cursorAt = rng() % (text.size() + 1);
+
+    // Place the cursor through an extraction of a one-unit section.
+    std::u16string withSection = text.substr(0, cursorAt) + u"[[S]]k[[S/]]" + text.substr(cursorAt);
+    PageTemplate t(withSection, std::nullopt, std::nullopt, u"[[", u"]]", u"/]]");
+    ASSERT_EQ(t.ExtractSection(u"S"), u"k");
+    ASSERT_EQ(t.GetText(), text);
+
+    std::u16string expected = text;
+    std::size_t expectedCursor = cursorAt;
+    const std::size_t expectedCount = StepwiseFill(expected, expectedCursor, u"^tq_N^", value);
+    EXPECT_EQ(t.SetPlaceholder(u"N", value), expectedCount);
+    EXPECT_EQ(t.GetText(), expected);
+    EXPECT_EQ(t.Cursor(), expectedCursor);
+    if (HasFailure()) break;
+  }
+}
+
+}  // namespace
+}  // namespace albummaker
