@@ -78,3 +78,9 @@ class AggregatedAlbumMaker final : public IUnknown {
 HRESULT CreateAlbumMaker(IUnknown* outer, REFIID iid, void** out);
 
 }  // namespace albummaker::server
+
+// The module's exported entry points.
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out);
+STDAPI DllCanUnloadNow(void);
+STDAPI DllRegisterServer(void);
+STDAPI DllUnregisterServer(void);

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "class_factory.h"
+
 namespace albummaker::server {
 
 HRESULT RegisterAlbumMakerClass(BOOL) { return E_NOTIMPL; }
