@@ -1,0 +1,311 @@
+// Type libraries in the registry: RegisterTypeLib, UnRegisterTypeLib and
+// LoadRegTypeLib over the keys Windows uses:
+//
+//   HKCR\TypeLib\{LIBID}\<major>.<minor>           default: the help string
+//   HKCR\TypeLib\{LIBID}\<major>.<minor>\<lcid>\win32  default: the file path
+//   HKCR\TypeLib\{LIBID}\<major>.<minor>\FLAGS      default: the library flags
+//   HKCR\TypeLib\{LIBID}\<major>.<minor>\HELPDIR    default: the help folder
+//   HKCR\Interface\{IID}                           default: the interface name
+//   HKCR\Interface\{IID}\ProxyStubClsid, ProxyStubClsid32: the marshaler
+//   HKCR\Interface\{IID}\TypeLib                   default: {LIBID}, Version
+//
+// Versions and locales are written in hexadecimal, as Windows does.
+#include <ole2.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Interfaces marshalled from their type information, and pure dispinterfaces.
+constexpr const char* kOleAutomationMarshaler = "{00020424-0000-0000-C000-000000000046}";
+constexpr const char* kDispatchMarshaler = "{00020420-0000-0000-C000-000000000046}";
+
+std::string Narrow(const OLECHAR* text) {
+  if (text == nullptr) return {};
+  int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+  out.resize(static_cast<size_t>(bytes) - 1);
+  return out;
+}
+
+std::u16string Widen(const std::string& text) {
+  int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (units <= 0) return {};
+  std::u16string out(static_cast<size_t>(units), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), units);
+  out.resize(static_cast<size_t>(units) - 1);
+  return out;
+}
+
+std::string GuidText(REFGUID guid) {
+  OLECHAR buf[39];
+  if (StringFromGUID2(guid, buf, 39) == 0) return {};
+  return Narrow(buf);
+}
+
+std::string Hex(unsigned long n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%lx", n);
+  return buf;
+}
+
+struct KeyCloser {
+  HKEY key = nullptr;
+  ~KeyCloser() {
+    if (key != nullptr) RegCloseKey(key);
+  }
+};
+
+struct BstrHolder {
+  BSTR text = nullptr;
+  ~BstrHolder() { SysFreeString(text); }
+};
+
+template <class T>
+struct Releaser {
+  T* p = nullptr;
+  ~Releaser() {
+    if (p != nullptr) p->Release();
+  }
+};
+
+// Creates HKCR\path and sets its default value (and optionally one named
+// value); false when the registry refuses.
+bool WriteKey(const std::string& path, const std::string* defaultValue, const char* name = nullptr,
+              const std::string* named = nullptr) {
+  KeyCloser key;
+  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                      &key.key, nullptr) != ERROR_SUCCESS)
+    return false;
+  auto set = [&](const char* valueName, const std::string& text) {
+    return RegSetValueExA(key.key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+  };
+  if (defaultValue != nullptr && !set(nullptr, *defaultValue)) return false;
+  if (name != nullptr && named != nullptr && !set(name, *named)) return false;
+  return true;
+}
+
+bool ReadDefault(HKEY parent, const std::string& path, std::string& out) {
+  KeyCloser key;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_QUERY_VALUE, &key.key) != ERROR_SUCCESS) return false;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key.key, nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return false;
+  std::vector<BYTE> data(size + 1, 0);
+  if (RegQueryValueExA(key.key, nullptr, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
+  out.assign(reinterpret_cast<const char*>(data.data()));
+  return true;
+}
+
+bool HasSubKeys(HKEY parent, const std::string& path, DWORD* values = nullptr) {
+  KeyCloser key;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key.key) != ERROR_SUCCESS) return false;
+  DWORD subKeys = 0;
+  if (RegQueryInfoKeyA(key.key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, values, nullptr, nullptr,
+                       nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  return subKeys > 0;
+}
+
+void DeleteTree(HKEY parent, const std::string& path) {
+  {
+    KeyCloser key;
+    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ | KEY_WRITE, &key.key) != ERROR_SUCCESS) return;
+    char name[256];
+    for (;;) {
+      DWORD size = sizeof name;
+      if (RegEnumKeyExA(key.key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      DWORD count = 0;
+      RegQueryInfoKeyA(key.key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr);
+      const DWORD before = count;
+      DeleteTree(key.key, name);
+      RegQueryInfoKeyA(key.key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr);
+      if (count >= before) break;  // could not delete it: stop rather than loop
+    }
+  }
+  RegDeleteKeyA(parent, path.c_str());
+}
+
+// Interfaces a type library registers: dispinterfaces, and interfaces marked
+// dual or oleautomation.
+const char* MarshalerFor(const TYPEATTR& attr) {
+  if (attr.typekind == TKIND_DISPATCH)
+    return (attr.wTypeFlags & TYPEFLAG_FDUAL) ? kOleAutomationMarshaler : kDispatchMarshaler;
+  if (attr.typekind == TKIND_INTERFACE && (attr.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)))
+    return kOleAutomationMarshaler;
+  return nullptr;
+}
+
+// Calls fn(iid text, name, marshaler) for each interface the library registers.
+template <class Fn>
+void ForEachInterface(ITypeLib* lib, Fn&& fn) {
+  UINT count = lib->GetTypeInfoCount();
+  for (UINT i = 0; i < count; ++i) {
+    Releaser<ITypeInfo> info;
+    if (FAILED(lib->GetTypeInfo(i, &info.p)) || info.p == nullptr) continue;
+    TYPEATTR* attr = nullptr;
+    if (FAILED(info.p->GetTypeAttr(&attr)) || attr == nullptr) continue;
+    const char* marshaler = MarshalerFor(*attr);
+    std::string iid = GuidText(attr->guid);
+    info.p->ReleaseTypeAttr(attr);
+    if (marshaler == nullptr) continue;
+    BstrHolder name;
+    lib->GetDocumentation(static_cast<INT>(i), &name.text, nullptr, nullptr, nullptr);
+    fn(iid, Narrow(name.text), marshaler);
+  }
+}
+
+const char* PlatformName(SYSKIND kind) {
+  switch (kind) {
+    case SYS_WIN16: return "win16";
+    case SYS_MAC: return "mac";
+    case SYS_WIN64: return "win64";
+    default: return "win32";
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
+  if (lib == nullptr || fullPath == nullptr) return E_INVALIDARG;
+  try {
+    TLIBATTR* attr = nullptr;
+    HRESULT hr = lib->GetLibAttr(&attr);
+    if (FAILED(hr)) return hr;
+    if (attr == nullptr) return E_UNEXPECTED;
+    const std::string libid = GuidText(attr->guid);
+    const std::string version = Hex(attr->wMajorVerNum) + "." + Hex(attr->wMinorVerNum);
+    const std::string lcid = Hex(attr->lcid);
+    const std::string flags = std::to_string(attr->wLibFlags);
+    lib->ReleaseTLibAttr(attr);
+
+    BstrHolder doc;
+    lib->GetDocumentation(-1, nullptr, &doc.text, nullptr, nullptr);
+    const std::string base = "TypeLib\\" + libid + "\\" + version;
+    const std::string help = Narrow(doc.text);
+    const std::string path = Narrow(fullPath);
+    const std::string dir = Narrow(helpDir);
+    // The library's own platform key is win32 here as on a 32-bit Windows,
+    // where this component lives.
+    bool ok = WriteKey(base, doc.text ? &help : nullptr) && WriteKey(base + "\\" + lcid + "\\win32", &path) &&
+              WriteKey(base + "\\FLAGS", &flags) && WriteKey(base + "\\HELPDIR", &dir);
+    ForEachInterface(lib, [&](const std::string& iid, const std::string& name, const char* marshaler) {
+      const std::string key = "Interface\\" + iid;
+      const std::string m = marshaler;
+      ok = ok && WriteKey(key, &name) && WriteKey(key + "\\ProxyStubClsid", &m) &&
+           WriteKey(key + "\\ProxyStubClsid32", &m) && WriteKey(key + "\\TypeLib", &libid, "Version", &version);
+    });
+    return ok ? S_OK : TYPE_E_REGISTRYACCESS;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
+  try {
+    const std::string libid = GuidText(libId);
+    const std::string libKey = "TypeLib\\" + libid;
+    const std::string version = Hex(major) + "." + Hex(minor);
+    const std::string versionKey = libKey + "\\" + version;
+    const std::string lcidKey = versionKey + "\\" + Hex(lcid);
+    std::string platformKey = lcidKey + "\\" + PlatformName(syskind);
+    std::string path;
+    if (!ReadDefault(HKEY_CLASSES_ROOT, platformKey, path)) {
+      platformKey = lcidKey + "\\win32";
+      if (!ReadDefault(HKEY_CLASSES_ROOT, platformKey, path)) return TYPE_E_REGISTRYACCESS;
+    }
+
+    // The interfaces go when they still belong to this library.
+    ITypeLib* lib = nullptr;
+    std::u16string widePath = Widen(path);
+    if (SUCCEEDED(LoadTypeLib(widePath.c_str(), &lib)) && lib != nullptr) {
+      Releaser<ITypeLib> holder{lib};
+      ForEachInterface(lib, [&](const std::string& iid, const std::string&, const char*) {
+        const std::string key = "Interface\\" + iid;
+        std::string owner;
+        if (ReadDefault(HKEY_CLASSES_ROOT, key + "\\TypeLib", owner) && owner == libid) DeleteTree(HKEY_CLASSES_ROOT, key);
+      });
+    }
+
+    DeleteTree(HKEY_CLASSES_ROOT, platformKey);
+    if (!HasSubKeys(HKEY_CLASSES_ROOT, lcidKey)) DeleteTree(HKEY_CLASSES_ROOT, lcidKey);
+    // The version goes with its FLAGS and HELPDIR unless another locale is left.
+    bool otherLocale = false;
+    {
+      KeyCloser key;
+      if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, &key.key) == ERROR_SUCCESS) {
+        char name[256];
+        for (DWORD i = 0;; ++i) {
+          DWORD size = sizeof name;
+          if (RegEnumKeyExA(key.key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+          std::string n = name;
+          if (n != "FLAGS" && n != "HELPDIR") otherLocale = true;
+        }
+      }
+    }
+    if (!otherLocale) DeleteTree(HKEY_CLASSES_ROOT, versionKey);
+    if (!HasSubKeys(HKEY_CLASSES_ROOT, libKey)) DeleteTree(HKEY_CLASSES_ROOT, libKey);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLib** out) {
+  if (out == nullptr) return E_INVALIDARG;
+  *out = nullptr;
+  try {
+    const std::string libKey = "TypeLib\\" + GuidText(libId);
+    // The highest minor version of the same major that is at least the one asked for.
+    KeyCloser key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, libKey.c_str(), 0, KEY_READ, &key.key) != ERROR_SUCCESS)
+      return TYPE_E_LIBNOTREGISTERED;
+    std::string best;
+    long bestMinor = -1;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD size = sizeof name;
+      if (RegEnumKeyExA(key.key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      unsigned long maj = 0, min = 0;
+      char dot = 0, extra = 0;
+      if (std::sscanf(name, "%lx%c%lx%c", &maj, &dot, &min, &extra) != 3 || dot != '.') continue;
+      if (maj == major && min >= minor && static_cast<long>(min) > bestMinor) {
+        bestMinor = static_cast<long>(min);
+        best = name;
+      }
+    }
+    if (best.empty()) return TYPE_E_LIBNOTREGISTERED;
+    const std::string versionKey = libKey + "\\" + best;
+    // The locale asked for, then its primary language, then neutral.
+    std::string path;
+    bool found = false;
+    for (LCID candidate : {lcid, static_cast<LCID>(lcid & 0x3FF), static_cast<LCID>(0)}) {
+      for (const char* platform : {"win32", "win64"}) {
+        if (ReadDefault(HKEY_CLASSES_ROOT, versionKey + "\\" + Hex(candidate) + "\\" + platform, path)) {
+          found = true;
+          break;
+        }
+      }
+      if (found) break;
+    }
+    if (!found) return TYPE_E_LIBNOTREGISTERED;
+    std::u16string wide = Widen(path);
+    return LoadTypeLib(wide.c_str(), out);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // extern "C"
