@@ -123,7 +123,6 @@ HRESULT ParseNumber(const OLECHAR *text, size_t length, Number &out) {
       break;
     }
   }
-  if (paren && sign) return DISP_E_TYPEMISMATCH;
 
   bool anyDigit = false, point = false;
   long fractionDigits = 0;
@@ -163,6 +162,11 @@ HRESULT ParseNumber(const OLECHAR *text, size_t length, Number &out) {
   if (p != end && (*p == u'-' || *p == u'+') && !sign && !paren) {
     sign = true;
     out.negative = *p == u'-';
+    ++p;
+  }
+  while (p != end && IsSpace(*p)) ++p;
+  if (p != end && *p == u'$' && !currency) {
+    currency = true;
     ++p;
   }
   while (p != end && IsSpace(*p)) ++p;
@@ -400,9 +404,37 @@ HRESULT FetchValue(Source &s, LCID lcid, USHORT flags) {
   return S_OK;
 }
 
-// Integer targets: the range and whether VT_BOOL is taken bit for bit
-// (unsigned targets take true as their largest value).
+// Width in bits of an integer type; 0 for any other type.
+int IntegerWidth(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1:
+    case VT_UI1: return 8;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 16;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT: return 32;
+    case VT_I8:
+    case VT_UI8: return 64;
+    default: return 0;
+  }
+}
+
+// Integer targets, given by their range. Integers of the target's own width
+// are taken bit for bit (-1 becomes the largest unsigned value and back), as
+// are "&H"/"&O" numbers that fill the width; true is -1 in that sense too.
 HRESULT ToInteger(const VARIANT &v, Int lo, Int hi, Int &out) {
+  const bool isSigned = lo < 0;
+  int width = 0;
+  for (Int span = hi - lo; span > 0; span >>= 1) ++width;
+  auto wrap = [&](Int value) {
+    Int modulus = static_cast<Int>(1) << width;
+    if (isSigned && value > hi && value < modulus) return value - modulus;
+    if (!isSigned && value < 0 && value >= lo - hi - 1) return value + modulus;
+    return value;
+  };
   switch (v.vt) {
     case VT_EMPTY: out = 0; break;
     case VT_I1: out = v.cVal; break;
@@ -416,7 +448,7 @@ HRESULT ToInteger(const VARIANT &v, Int lo, Int hi, Int &out) {
     case VT_I8: out = v.llVal; break;
     case VT_UI8: out = v.ullVal; break;
     case VT_BOOL:
-      out = v.boolVal != 0 ? (lo == 0 ? hi : -1) : 0;
+      out = v.boolVal != 0 ? (isSigned ? -1 : hi) : 0;
       break;
     case VT_R4:
     case VT_R8:
@@ -437,10 +469,12 @@ HRESULT ToInteger(const VARIANT &v, Int lo, Int hi, Int &out) {
       HRESULT hr = ParseBstr(v.bstrVal, n);
       if (FAILED(hr)) return hr;
       if (!RoundToInt(n, out)) return DISP_E_OVERFLOW;
+      if (n.radix) out = wrap(out);
       break;
     }
     default: return DISP_E_TYPEMISMATCH;
   }
+  if (IntegerWidth(v.vt) == width && v.vt != VT_BOOL) out = wrap(out);
   if (out < lo || out > hi) return DISP_E_OVERFLOW;
   return S_OK;
 }
@@ -479,27 +513,23 @@ bool EqualsNoCase(BSTR s, UINT len, const char *word) {
 HRESULT ToBool(const VARIANT &v, VARIANT_BOOL &out) {
   if (v.vt == VT_BSTR) {
     if (v.bstrVal == nullptr) return DISP_E_TYPEMISMATCH;
-    // The en-US names first, white space around them ignored.
+    // The en-US names, exactly and in any letter case; otherwise a number.
     UINT len = SysStringLen(v.bstrVal);
-    UINT b = 0, e = len;
-    while (b < e && IsSpace(v.bstrVal[b])) ++b;
-    while (e > b && IsSpace(v.bstrVal[e - 1])) --e;
-    if (EqualsNoCase(v.bstrVal + b, e - b, "True") || EqualsNoCase(v.bstrVal + b, e - b, "#TRUE#")) {
+    if (EqualsNoCase(v.bstrVal, len, "True") || EqualsNoCase(v.bstrVal, len, "#TRUE#")) {
       out = VARIANT_TRUE;
       return S_OK;
     }
-    if (EqualsNoCase(v.bstrVal + b, e - b, "False") || EqualsNoCase(v.bstrVal + b, e - b, "#FALSE#")) {
+    if (EqualsNoCase(v.bstrVal, len, "False") || EqualsNoCase(v.bstrVal, len, "#FALSE#")) {
       out = VARIANT_FALSE;
       return S_OK;
     }
-    Number n;
-    HRESULT hr = ParseBstr(v.bstrVal, n);
-    if (FAILED(hr)) return hr;
-    out = n.IsZero() ? VARIANT_FALSE : VARIANT_TRUE;
-    return S_OK;
   }
   if (v.vt == VT_BOOL) {
     out = v.boolVal != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+  if (v.vt == VT_CY) {
+    out = v.cyVal.int64 != 0 ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
   double d = 0;
@@ -539,6 +569,42 @@ HRESULT ToText(const VARIANT &v, USHORT flags, BSTR &out) {
   return out == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
+// Currency: the value times 10000, rounded half to even, in 64 bits.
+HRESULT ToCurrency(const VARIANT &v, LONGLONG &out) {
+  constexpr Int lo = std::numeric_limits<LONGLONG>::min(), hi = std::numeric_limits<LONGLONG>::max();
+  Int scaled = 0;
+  if (v.vt == VT_CY) {
+    out = v.cyVal.int64;
+    return S_OK;
+  }
+  if (v.vt == VT_BSTR) {
+    Number n;
+    HRESULT hr = ParseBstr(v.bstrVal, n);
+    if (FAILED(hr)) return hr;
+    if (n.radix) {
+      scaled = static_cast<Int>(n.radixValue) * 10000;
+    } else {
+      n.exp10 += 4;
+      if (!RoundToInt(n, scaled)) return DISP_E_OVERFLOW;
+    }
+  } else if (v.vt == VT_R4 || v.vt == VT_R8 || v.vt == VT_DATE) {
+    double d = 0;
+    HRESULT hr = ToReal(v, d);
+    if (FAILED(hr)) return hr;
+    double r = std::nearbyint(d * 10000.0);
+    if (!(r >= -9.3e18 && r <= 9.3e18)) return DISP_E_OVERFLOW;
+    scaled = static_cast<Int>(r);
+  } else {
+    Int i = 0;
+    HRESULT hr = ToInteger(v, lo, std::numeric_limits<ULONGLONG>::max(), i);
+    if (FAILED(hr)) return hr;
+    scaled = i * 10000;
+  }
+  if (scaled < lo || scaled > hi) return DISP_E_OVERFLOW;
+  out = static_cast<LONGLONG>(scaled);
+  return S_OK;
+}
+
 HRESULT ToObject(const VARIANT &v, VARTYPE vt, VARIANT &result) {
   if (v.vt != VT_UNKNOWN && v.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
   IUnknown *unk = v.vt == VT_DISPATCH ? v.pdispVal : v.punkVal;
@@ -559,22 +625,24 @@ HRESULT ToObject(const VARIANT &v, VARTYPE vt, VARIANT &result) {
 
 HRESULT Coerce(const VARIANT &v, VARTYPE vt, USHORT flags, VARIANT &result) {
   VariantInit(&result);
-  if (v.vt == VT_NULL) {
-    if (vt == VT_NULL) {
-      result.vt = VT_NULL;
-      return S_OK;
-    }
-    return DISP_E_TYPEMISMATCH;
+  // Anything may become Null or Empty; Null becomes nothing else.
+  if (vt == VT_NULL) {
+    result.vt = VT_NULL;
+    return S_OK;
   }
+  if (v.vt == VT_NULL) return DISP_E_TYPEMISMATCH;
   HRESULT hr = S_OK;
   Int i = 0;
   switch (vt) {
     case VT_EMPTY:
-      return v.vt == VT_EMPTY ? S_OK : DISP_E_TYPEMISMATCH;
-    case VT_NULL:
-      if (v.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
-      result.vt = VT_NULL;
       return S_OK;
+    case VT_CY:
+      hr = ToCurrency(v, result.cyVal.int64);
+      break;
+    case VT_DATE:
+      if (v.vt == VT_BSTR) return DISP_E_BADVARTYPE;  // dates are not read from text here
+      hr = ToReal(v, result.date);
+      break;
     case VT_I1:
       hr = ToInteger(v, -128, 127, i), result.cVal = static_cast<CHAR>(i);
       break;
@@ -705,8 +773,9 @@ HRESULT VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LC
   try {
     if (!IsValidVariantType(pvarSrc->vt) && pvarSrc->vt != VT_EMPTY && pvarSrc->vt != VT_NULL)
       return DISP_E_BADVARTYPE;
-    if ((vt & ~VT_TYPEMASK) != 0 || (!IsKnownBase(vt) || vt == VT_VARIANT || vt == VT_RECORD))
-      return DISP_E_BADVARTYPE;
+    if (!IsKnownBase(vt & VT_TYPEMASK) || (vt & ~(VT_TYPEMASK | kExtendedBits)) != 0) return DISP_E_BADVARTYPE;
+    if ((vt & kExtendedBits) != 0 || vt == VT_VARIANT || vt == VT_RECORD || vt == VT_ERROR)
+      return DISP_E_TYPEMISMATCH;
     Source s;
     HRESULT hr = Dereference(pvarSrc, s);
     if (FAILED(hr)) return hr;
