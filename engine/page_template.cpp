@@ -1,5 +1,13 @@
 #include "page_template.h"
 
+#include <cstring>
+#include <functional>
+#include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace albummaker {
 namespace {
 
@@ -13,6 +21,59 @@ void Assign(std::u16string& target, const OptionalMarker& given, const std::u16s
     target.assign(UpToNul(*given));
   else
     target = fallback;
+}
+
+// Tokens are short: an inline loop beats a library call per candidate.
+inline bool SameUnits(const char16_t* a, const char16_t* b, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+// Calls onHit(p) for each occurrence of token (not empty) in s[0, n), left
+// to right without overlap: the search resumes after each occurrence. Blocks
+// of eight candidate positions are tested at once (first and last unit of
+// the token) where the processor allows; the fill of a large template is
+// bound by this scan. onHit may rewrite text before p + token length.
+template <typename OnHit>
+void ForEachToken(char16_t* s, std::size_t n, const std::u16string& token, OnHit&& onHit) {
+  const std::size_t t = token.size();
+  if (t > n) return;
+  const std::size_t last = n - t;  // the last position a match may start at
+  const char16_t* tk = token.data();
+  const auto matchesAt = [s, tk, t](std::size_t p) {
+    return s[p] == tk[0] && s[p + t - 1] == tk[t - 1] && (t < 2 || SameUnits(s + p + 1, tk + 1, t - 2));
+  };
+  std::size_t next = 0;  // the first position a match may start at
+  std::size_t block = 0;
+#if defined(__SSE2__)
+  const __m128i firstUnit = _mm_set1_epi16(static_cast<short>(tk[0]));
+  const __m128i lastUnit = _mm_set1_epi16(static_cast<short>(tk[t - 1]));
+  while (block + 8 <= last + 1) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + block));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + block + t - 1));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, firstUnit), _mm_cmpeq_epi16(b, lastUnit))));
+    mask &= 0x5555u;  // one bit per unit
+    while (mask != 0) {
+      const std::size_t p = block + static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
+      mask &= mask - 1;
+      if (p >= next && (t < 2 || SameUnits(s + p + 1, tk + 1, t - 2))) {
+        onHit(p);
+        next = p + t;
+      }
+    }
+    block = block + 8 > next ? block + 8 : next;
+  }
+#endif
+  for (std::size_t p = block > next ? block : next; p <= last;) {
+    if (matchesAt(p)) {
+      onHit(p);
+      p += t;
+    } else {
+      ++p;
+    }
+  }
 }
 
 }  // namespace
@@ -56,33 +117,55 @@ std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16strin
   const std::size_t t = token.size();
   if (t == 0) return 0;
 
-  const std::u16string_view src(text_);
-  std::size_t hit = src.find(token);
-  if (hit == std::u16string_view::npos) return 0;
-
-  // Count first so the result is allocated once.
-  std::size_t count = 0;
-  for (std::size_t at = hit; at != std::u16string_view::npos; at = src.find(token, at + t)) ++count;
-
-  const std::size_t v = value.size();
-  std::u16string out;
-  out.reserve(src.size() - count * t + count * v);
-  std::size_t copied = 0;
-  for (std::size_t at = hit; at != std::u16string_view::npos; at = src.find(token, at + t)) {
-    out.append(src.substr(copied, at - copied));
-    // p is where the token stands in the text as it is at this replacement,
-    // so the cursor follows the same rule as one replacement at a time.
-    const std::size_t p = out.size();
-    if (cursor_ != kNone && cursor_ >= p) {
-      if (cursor_ < p + t)
-        cursor_ = p + v;
-      else
-        cursor_ = cursor_ + v - t;
-    }
-    out.append(value);
-    copied = at + t;
+  // The value may be a view into this very text; it must not change under us.
+  std::u16string valueCopy;
+  const std::less<const char16_t*> before;
+  if (!value.empty() && !before(value.data(), text_.data()) && before(value.data(), text_.data() + text_.size() + 1)) {
+    valueCopy.assign(value);
+    value = valueCopy;
   }
-  out.append(src.substr(copied));
+  const std::size_t v = value.size();
+
+  // Called at each replacement with p, where the token stands in the text as
+  // it is at that replacement, so the cursor moves as with one replacement at
+  // a time.
+  const auto moveCursor = [this, t, v](std::size_t p) {
+    if (cursor_ != kNone && cursor_ >= p) cursor_ = cursor_ < p + t ? p + v : cursor_ + v - t;
+  };
+
+  char16_t* s = text_.data();
+  const std::size_t n = text_.size();
+  std::size_t count = 0;
+  std::size_t read = 0;  // text before this has been handled
+  if (v <= t) {
+    // The text only shrinks: build it in place, writing behind the search.
+    std::size_t write = 0;
+    ForEachToken(s, n, token, [&](std::size_t hit) {
+      if (write != read) std::char_traits<char16_t>::move(s + write, s + read, hit - read);
+      write += hit - read;
+      moveCursor(write);
+      for (std::size_t i = 0; i < v; ++i) s[write + i] = value[i];
+      write += v;
+      read = hit + t;
+      ++count;
+    });
+    if (count == 0) return 0;
+    if (write != read) std::char_traits<char16_t>::move(s + write, s + read, n - read);
+    text_.resize(write + (n - read));
+    return count;
+  }
+
+  std::u16string out;
+  ForEachToken(s, n, token, [&](std::size_t hit) {
+    if (count == 0) out.reserve(n + (v - t) * 16);
+    out.append(s + read, hit - read);
+    moveCursor(out.size());
+    out.append(value);
+    read = hit + t;
+    ++count;
+  });
+  if (count == 0) return 0;
+  out.append(s + read, n - read);
   text_ = std::move(out);
   return count;
 }
