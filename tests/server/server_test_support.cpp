@@ -40,8 +40,14 @@ Album::Album(std::initializer_list<const char*> names) {
 }
 
 std::u16string ExpectedPage(const std::u16string& name, int ordinal, int count) {
-  std::string digits = " " + std::to_string(ordinal) + "/" + std::to_string(count) + "]";
-  return u"[" + name + std::u16string(digits.begin(), digits.end());
+  std::u16string page(1, u'[');
+  page.append(name);
+  page.push_back(u' ');
+  for (const char c : std::to_string(ordinal)) page.push_back(static_cast<char16_t>(c));
+  page.push_back(u'/');
+  for (const char c : std::to_string(count)) page.push_back(static_cast<char16_t>(c));
+  page.push_back(u']');
+  return page;
 }
 
 Var Var::Null() {
