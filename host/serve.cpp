@@ -349,7 +349,14 @@ public:
         return port;
     }
 
-    void BeginStopping() { stopping_.store(true); }
+    // Ends the listening loop without the library's stop(), which would
+    // also cut off responses still being sent; the workers then finish the
+    // requests they hold and idle connections close.
+    void BeginStopping() {
+        stopping_.store(true);
+        ::shutdown(svr_sock_.load(), SHUT_RDWR);
+    }
+    bool Stopping() const { return stopping_.load(); }
 
 private:
     bool process_and_close_socket(socket_t sock) override {
@@ -360,22 +367,26 @@ private:
             ::send(fd.Get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
             return true;
         }
+        bool unreadInput = true;
         try {
-            Converse(fd.Get());
+            unreadInput = Converse(fd.Get());
         } catch (...) {
             // Nothing more can be said on this connection; it is closed below.
         }
-        CloseGracefully(fd.Get());
+        if (unreadInput) CloseGracefully(fd.Get());
         return true;
     }
 
-    void Converse(int fd) {
+    // Serves the requests of one connection. True when it ends with input
+    // left unread (a refused request), which a plain close would answer with
+    // a reset that can destroy the response before the client reads it.
+    bool Converse(int fd) {
         ConnectionStream stream(fd, config_.limits);
         std::string peer;
         int peerPort = -1;
         stream.get_remote_ip_and_port(peer, peerPort);
         for (size_t served = 0;; ++served) {
-            if (!WaitForRequest(fd, stream, served == 0)) return;
+            if (!WaitForRequest(fd, stream, served == 0)) return false;
             stream.BeginRequest();
             tlCloseAfterResponse = false;
             tlRequestStart = Clock::now();
@@ -386,7 +397,8 @@ private:
                 req.remote_addr = peer;
                 req.remote_port = peerPort;
             });
-            if (!ok || closeAfter || closedByClient || tlCloseAfterResponse || stream.HeadTooLong()) return;
+            if (tlCloseAfterResponse || stream.HeadTooLong() || !ok) return true;
+            if (closeAfter || closedByClient) return stream.HasBuffered();
         }
     }
 
@@ -547,28 +559,23 @@ private:
 };
 
 // Blocks SIGINT and SIGTERM (and a private wake-up signal) in the calling
-// thread and in every thread it starts from now on; restores on destruction.
-class SignalMask {
-public:
-    SignalMask() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        sigaddset(&set_, SIGUSR2);
-        pthread_sigmask(SIG_BLOCK, &set_, &old_);
-    }
-    ~SignalMask() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-    const sigset_t& Set() const { return set_; }
-
-private:
-    sigset_t set_{};
-    sigset_t old_{};
-};
+// thread and every thread it starts from now on. They stay blocked when
+// serving ends: a late signal must not kill a process that is already on its
+// way to a clean exit.
+sigset_t BlockStopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return set;
+}
 
 }  // namespace
 
 int Serve(const ServeConfig& config, AlbumClient& client, std::ostream& out, std::ostream& err) {
-    SignalMask mask;
+    const sigset_t stopSignals = BlockStopSignals();
     AlbumServer server(config, client, err);
     const int port = server.Bind();
     if (port <= 0) {
@@ -578,15 +585,14 @@ int Serve(const ServeConfig& config, AlbumClient& client, std::ostream& out, std
 
     std::atomic<bool> finished{false};
     std::thread stopper([&] {
-        int signal = 0;
-        sigwait(&mask.Set(), &signal);
-        if (signal == SIGUSR2) return;
-        server.BeginStopping();
-        // stop() is a no-op until the listening loop has started; repeat it
-        // until that loop has ended.
-        while (!finished.load()) {
-            server.stop();
-            std::this_thread::sleep_for(milliseconds(20));
+        // Signals that come while the server winds down are taken here too,
+        // so none is left pending to kill the process on its way out.
+        bool stopping = false;
+        while (true) {
+            int signal = 0;
+            if (sigwait(&stopSignals, &signal) != 0 || signal == SIGUSR2) return;
+            if (!stopping && !finished.load()) server.BeginStopping();
+            stopping = true;
         }
     });
 
@@ -594,14 +600,18 @@ int Serve(const ServeConfig& config, AlbumClient& client, std::ostream& out, std
     out << "http://" << (v6 ? "[" : "") << config.bindAddress << (v6 ? "]" : "") << ':' << port << "/\n";
     out.flush();
 
-    // Returns once stop() closed the listening socket and the workers have
+    // Returns once the listening socket is shut down and the workers have
     // finished the connections they hold.
     server.listen_after_bind();
     finished.store(true);
-    // Wakes the stopper when no signal came (the signal goes to that thread
-    // only, and is dropped with it when it already left).
+    const bool asked = server.Stopping();
+    // The stopper's cue to leave.
     pthread_kill(stopper.native_handle(), SIGUSR2);
     stopper.join();
+    if (!asked) {
+        err << "albummaker serve: accepting connections failed\n";
+        return 1;
+    }
     err << "albummaker serve: stopped\n";
     return 0;
 }

@@ -22,7 +22,7 @@ struct ServeLimits {
     // How long a connection may wait for its next request.
     std::chrono::milliseconds keepAliveTimeout{5000};
     // How long a fresh connection keeps a worker while others wait for one.
-    std::chrono::milliseconds firstRequestGrace{1000};
+    std::chrono::milliseconds firstRequestGrace{250};
     std::size_t maxRequestsPerConnection = 100;
     // Connections waiting in the accept queue before new ones get a 503.
     std::size_t maxQueuedConnections = 1024;
