@@ -61,16 +61,22 @@ TEST_F(SampleAlbumInBrowser, ShowsThePictureAndTakesAScreenshot) {
     {
         ServerProcess probed({"--folder", album_.string(), "--template", probedTemplate.string()});
         ASSERT_TRUE(probed.Started()) << probed.ErrorOutput();
-        const std::string dom = RunChromium(scratch_, probed.Url(), "--virtual-time-budget=10000 --dump-dom");
-        const std::string marker = "id=\"am-natural-width\" content=\"";
-        const size_t at = dom.find(marker);
-        ASSERT_NE(at, std::string::npos) << dom.substr(0, 2000);
-        const std::string width = dom.substr(at + marker.size(), dom.find('"', at + marker.size()) - at - marker.size());
-        EXPECT_NE(width, "0") << "the picture did not load";
-        EXPECT_NE(width, "no-img") << "the page shows no picture";
-        EXPECT_GT(std::atoi(width.c_str()), 0) << width;
-        // The browser fetched the picture from the server.
-        EXPECT_NE(probed.ErrorOutput().find("\"GET /pictures/"), std::string::npos) << probed.ErrorOutput();
+        // The first page, and one whose picture has a name outside ASCII.
+        for (const std::string query : {"", "?file=Caf%E9%2Ejpeg"}) {
+            const std::string dom =
+                RunChromium(scratch_, probed.Url() + query, "--virtual-time-budget=10000 --dump-dom");
+            const std::string marker = "id=\"am-natural-width\" content=\"";
+            const size_t at = dom.find(marker);
+            ASSERT_NE(at, std::string::npos) << query << dom.substr(0, 2000);
+            const std::string width =
+                dom.substr(at + marker.size(), dom.find('"', at + marker.size()) - at - marker.size());
+            EXPECT_NE(width, "no-img") << query << ": the page shows no picture";
+            EXPECT_GT(std::atoi(width.c_str()), 0) << query << ": the picture did not load (" << width << ")";
+        }
+        // The browser fetched both pictures from the server.
+        const std::string log = probed.ErrorOutput();
+        EXPECT_NE(log.find("\"GET /pictures/Beach%2001.jpg HTTP/1.1\" 200 "), std::string::npos) << log;
+        EXPECT_NE(log.find("\"GET /pictures/Caf%C3%A9.jpeg HTTP/1.1\" 200 "), std::string::npos) << log;
     }
 
     ServerProcess plain({"--folder", album_.string(), "--template", template_.string()});
