@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -55,6 +56,10 @@ public:
         const timeval tv{static_cast<time_t>(limits.writeTimeout.count() / 1000),
                          static_cast<suseconds_t>((limits.writeTimeout.count() % 1000) * 1000)};
         ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+        // The library writes a response's head and body separately; without
+        // this, a kept-alive client waits for its delayed acknowledgement.
+        const int on = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
 
     void BeginRequest() {
