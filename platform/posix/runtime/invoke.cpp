@@ -176,6 +176,8 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
       if (p.vt == VT_VARIANT) {
         tmp.vt = VT_ERROR;
         tmp.scode = DISP_E_PARAMNOTFOUND;
+      } else if (p.pointer) {
+        tmp.vt = p.vt;  // so that what the member stores there is freed
       }
       if (p.pointer)
         args.push_back(Pointer(p.vt == VT_VARIANT ? static_cast<void*>(&tmp) : static_cast<void*>(&tmp.llVal)));
@@ -207,6 +209,8 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
     if (p.vt == VT_VARIANT) {
       if (src->vt == (VT_BYREF | VT_VARIANT)) {
         args.push_back(Pointer(src->pvarVal));
+      } else if (!(p.flags & PARAMFLAG_FIN)) {
+        args.push_back(Pointer(&tmp));  // an empty variant for the member to fill
       } else {
         const HRESULT hr = VariantCopy(&tmp, src);
         if (FAILED(hr)) return hr;

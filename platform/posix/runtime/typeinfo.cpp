@@ -141,16 +141,21 @@ STDMETHODIMP TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxName
   *pcNames = 0;
   const Func* f = FindFunc(memid, ~0u);
   if (f == nullptr) return TYPE_E_ELEMENTNOTFOUND;
-  std::vector<const std::u16string*> names{&f->name};
-  const size_t shown = VisibleParams(*f);
-  for (size_t i = 0; i < shown; ++i)
-    if (!f->params[i].name.empty()) names.push_back(&f->params[i].name);
+  // The member's name, then the names of the parameters that have one.
   UINT n = 0;
-  for (; n < names.size() && n < cMaxNames; ++n) {
-    if (!StoreBstr(&rgBstrNames[n], *names[n])) {
-      while (n > 0) SysFreeString(rgBstrNames[--n]);
-      return E_OUTOFMEMORY;
-    }
+  const auto store = [&](const std::u16string& name) {
+    if (n == cMaxNames) return true;
+    if (!StoreBstr(&rgBstrNames[n], name)) return false;
+    ++n;
+    return true;
+  };
+  bool ok = store(f->name);
+  const size_t shown = VisibleParams(*f);
+  for (size_t i = 0; i < shown && ok; ++i)
+    if (!f->params[i].name.empty()) ok = store(f->params[i].name);
+  if (!ok) {
+    while (n > 0) SysFreeString(rgBstrNames[--n]);
+    return E_OUTOFMEMORY;
   }
   *pcNames = n;
   return S_OK;

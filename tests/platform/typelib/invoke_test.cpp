@@ -269,6 +269,23 @@ TEST_F(InvokeTest, VariantPointerParameter) {
   EXPECT_EQ(object_->lastVariantType(), VT_BSTR);
 }
 
+TEST_F(InvokeTest, OutputParameters) {
+  BSTR text = nullptr;
+  VARIANT value;
+  VariantInit(&value);
+  Args byRef{Ref(VT_BSTR, &text), Ref(VT_VARIANT, &value)};
+  ASSERT_EQ(Call(9, DISPATCH_METHOD, byRef.Params()), S_OK);
+  EXPECT_EQ(Text(text), u"made");
+  ASSERT_EQ(value.vt, VT_BSTR);
+  EXPECT_EQ(Text(value.bstrVal), u"made too");
+  SysFreeString(text);
+  VariantClear(&value);
+  // Plain values: the outputs land in temporaries and are freed there, and
+  // nothing the caller passed is freed or lost (the leak checker watches).
+  Args plain{Str(u"in"), Str(u"in too")};
+  ASSERT_EQ(Call(9, DISPATCH_METHOD, plain.Params()), S_OK);
+}
+
 TEST_F(InvokeTest, ParameterCounts) {
   Args tooMany{I4(1), I4(2), Str(u"t"), R8(1), I4(5)};
   EXPECT_EQ(Call(3, DISPATCH_METHOD, tooMany.Params()), DISP_E_BADPARAMCOUNT);

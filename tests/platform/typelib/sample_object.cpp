@@ -180,6 +180,15 @@ STDMETHODIMP SampleObject::Touch(VARIANT* target) {
   return S_OK;
 }
 
+// Pure outputs: whatever the pointers held is overwritten, as [out] allows.
+STDMETHODIMP SampleObject::Produce(BSTR* text, VARIANT* value) {
+  *text = NewBstr(u"made");
+  VariantInit(value);
+  value->vt = VT_BSTR;
+  value->bstrVal = NewBstr(u"made too");
+  return S_OK;
+}
+
 STDMETHODIMP SampleObject::InterfaceSupportsErrorInfo(REFIID riid) { return riid == kIidSample ? S_OK : S_FALSE; }
 
 }  // namespace typelib_test

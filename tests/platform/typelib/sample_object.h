@@ -29,6 +29,7 @@ struct ISample : public IDispatch {
                   DOUBLE h3, DOUBLE h4, DOUBLE h5, DOUBLE h6, DOUBLE h7, DOUBLE h8, FLOAT h9, LONG last,
                   BSTR* result) PURE;
   STDMETHOD(Touch)(VARIANT* target) PURE;
+  STDMETHOD(Produce)(BSTR* text, VARIANT* value) PURE;
 };
 
 // Reads sample.typedesc; the library is loaded once per test.
@@ -73,6 +74,7 @@ class SampleObject final : public ISample, public ISupportErrorInfo {
                     DOUBLE h3, DOUBLE h4, DOUBLE h5, DOUBLE h6, DOUBLE h7, DOUBLE h8, FLOAT h9, LONG last,
                     BSTR* result) override;
   STDMETHODIMP Touch(VARIANT* target) override;
+  STDMETHODIMP Produce(BSTR* text, VARIANT* value) override;
   // ISupportErrorInfo
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 

@@ -44,7 +44,7 @@ TEST_F(TypeInfoTest, DispatchViewAttributes) {
   ASSERT_EQ(info_->GetTypeAttr(&attr), S_OK);
   EXPECT_TRUE(attr->guid == kIidSample);
   EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
-  EXPECT_EQ(attr->cFuncs, 10);
+  EXPECT_EQ(attr->cFuncs, 11);
   EXPECT_EQ(attr->cVars, 0);
   EXPECT_EQ(attr->cImplTypes, 1);
   EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE | TYPEFLAG_FOLEAUTOMATION);
@@ -63,7 +63,7 @@ TEST_F(TypeInfoTest, UnknownGuidAndBadIndexes) {
   EXPECT_EQ(lib_->GetTypeInfo(2, &other), TYPE_E_ELEMENTNOTFOUND);
   EXPECT_EQ(other, nullptr);
   FUNCDESC* desc = reinterpret_cast<FUNCDESC*>(&desc);
-  EXPECT_EQ(info_->GetFuncDesc(10, &desc), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(info_->GetFuncDesc(11, &desc), TYPE_E_ELEMENTNOTFOUND);
   EXPECT_EQ(desc, nullptr);
   EXPECT_EQ(info_->GetFuncDesc(0, nullptr), E_INVALIDARG);
   VARDESC* var = nullptr;
@@ -115,8 +115,8 @@ TEST_F(TypeInfoTest, VtableViewKeepsHresultAndPointers) {
   TYPEATTR* attr = nullptr;
   ASSERT_EQ(view->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
-  EXPECT_EQ(attr->cFuncs, 10);
-  EXPECT_EQ(attr->cbSizeVft, (7 + 10) * sizeof(void*));
+  EXPECT_EQ(attr->cFuncs, 11);
+  EXPECT_EQ(attr->cbSizeVft, (7 + 11) * sizeof(void*));
   view->ReleaseTypeAttr(attr);
 
   FUNCDESC* desc = nullptr;
@@ -132,8 +132,8 @@ TEST_F(TypeInfoTest, VtableViewKeepsHresultAndPointers) {
   EXPECT_EQ(desc->elemdescFunc.tdesc.vt, VT_HRESULT);
   view->ReleaseFuncDesc(desc);
 
-  ASSERT_EQ(view->GetFuncDesc(9, &desc), S_OK);  // Touch, the last slot
-  EXPECT_EQ(desc->oVft, (7 + 9) * static_cast<SHORT>(sizeof(void*)));
+  ASSERT_EQ(view->GetFuncDesc(10, &desc), S_OK);  // Produce, the last slot
+  EXPECT_EQ(desc->oVft, (7 + 10) * static_cast<SHORT>(sizeof(void*)));
   view->ReleaseFuncDesc(desc);
 
   // The vtable view leads back to IDispatch, kept in the standard library.
