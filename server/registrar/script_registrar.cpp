@@ -86,9 +86,12 @@ bool IsProtected(const char* name) {
   return false;
 }
 
-// A key name names one level only; the scan steps whole characters so a
-// trail byte equal to '\' is not mistaken for a separator.
-bool HasBackslash(const char* name) {
+// A key name names exactly one level: not none (an empty name would stand
+// for the parent itself, so deleting it would take the parent's whole tree)
+// and not several. The scan steps whole characters so a trail byte equal to
+// '\' is not mistaken for a separator.
+bool IsBadKeyName(const char* name) {
+  if (*name == '\0') return true;
   for (const char* p = name; *p != '\0'; p = NextChar(p)) {
     if (*p == '\\') return true;
   }
@@ -405,7 +408,7 @@ HRESULT ScriptReader::ApplyBlock(HKEY parent, int depth) {
       const bool isDelete = Same(token_.data(), kDelete);
       hr = ReadToken();
       if (FAILED(hr)) return hr;
-      if (HasBackslash(token_.data())) return kSyntaxError;
+      if (IsBadKeyName(token_.data())) return kSyntaxError;
       if (!IsProtected(token_.data())) DeleteKeyTree(registry_, parent, token_.data());
       if (isDelete) {
         hr = ReadToken();
@@ -434,7 +437,7 @@ HRESULT ScriptReader::ApplyBlock(HKEY parent, int depth) {
     }
 
     // A key entry.
-    if (HasBackslash(token_.data())) return kSyntaxError;
+    if (IsBadKeyName(token_.data())) return kSyntaxError;
     HKEY opened = nullptr;
     bool created = false;
     if (registry_.OpenKey(parent, token_.data(), KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS &&
@@ -501,7 +504,7 @@ HRESULT ScriptReader::ApplyBlock(HKEY parent, bool skipMode, int depth) {
     }
 
     // A key entry.
-    if (HasBackslash(token_.data())) return kSyntaxError;
+    if (IsBadKeyName(token_.data())) return kSyntaxError;
     name.assign(token_.data(), tokenLength_);
     if (!skipMode) {
       // Write access lets the entries of a NoRemove key take their values

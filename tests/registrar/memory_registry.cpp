@@ -100,6 +100,7 @@ LONG MemoryRegistry::CreateKey(HKEY parent, LPCSTR name, HKEY* result) {
   auto node = Resolve(parent, &error);
   if (!node) return error;
   if (name == nullptr) return ERROR_INVALID_PARAMETER;
+  if (*name == '\0') return OpenKey(parent, name, KEY_ALL_ACCESS, result);  // the key itself, as Windows does
   auto handle = handles_.find(reinterpret_cast<std::uintptr_t>(parent));
   if (handle != handles_.end() && (handle->second.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
   for (const auto& part : Split(name)) {
@@ -137,7 +138,18 @@ LONG MemoryRegistry::DeleteKey(HKEY parent, LPCSTR name) {
   LONG error = ERROR_SUCCESS;
   auto node = Resolve(parent, &error);
   if (!node) return error;
-  if (name == nullptr || *name == '\0') return ERROR_INVALID_PARAMETER;
+  if (name == nullptr) return ERROR_INVALID_PARAMETER;
+  if (*name == '\0') {
+    // As on Windows, an empty name deletes the key itself.
+    if (roots_.count(parent) != 0) return ERROR_ACCESS_DENIED;
+    if (Has(refuseDelete_, node->path) || Has(readOnly_, node->path) || !node->children.empty()) {
+      return ERROR_ACCESS_DENIED;
+    }
+    auto owner = Find(node->path.substr(0, node->path.rfind('\\')));
+    node->deleted = true;
+    if (owner) owner->children.erase(node->path.substr(node->path.rfind('\\') + 1));
+    return ERROR_SUCCESS;
+  }
   auto parts = Split(name);
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     auto child = node->children.find(parts[i]);

@@ -75,6 +75,21 @@ TEST_F(ScriptSyntax, KeyNamesWithBackslashAreRefusedInBothPasses) {
   EXPECT_EQ(Text("HKCR\\K", "a\\b"), "v");
 }
 
+TEST_F(ScriptSyntax, EmptyKeyNamesAreRefusedInBothPasses) {
+  // An empty name would stand for the parent key itself.
+  registry.AddKey("HKCR\\CLSID\\Foreign\\Deep");
+  registry.AddString("HKCR\\Lone", "keep", "k");
+  const std::string before = registry.Dump();
+  EXPECT_EQ(Register("HKCR { NoRemove CLSID { ForceRemove '' } }"), kSyntax);
+  EXPECT_EQ(Register("HKCR { Delete '' }"), kSyntax);
+  EXPECT_EQ(Register("HKCR { Lone { '' = s 'x' } }"), kSyntax);
+  EXPECT_EQ(Unregister("HKCR { NoRemove Lone { '' } }"), kSyntax);
+  EXPECT_EQ(registry.Dump(), before);
+  // An empty value name is the default value.
+  EXPECT_EQ(Register("HKCR { Lone { val '' = s 'x' } }"), S_OK);
+  EXPECT_EQ(Text("HKCR\\Lone"), "x");
+}
+
 TEST_F(ScriptSyntax, QuotedTokensKeepBlanksBracesAndDoubledQuotes) {
   EXPECT_EQ(Register("HKCR { 'a b{=}' = s 'it''s' }"), S_OK);
   EXPECT_EQ(Text("HKCR\\a b{=}"), "it's");
