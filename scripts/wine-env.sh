@@ -16,6 +16,10 @@ wine_env() {
   # so two build trees (or two engineers) never share a wineserver.
   export TMPDIR=$build/wine-tmp
   mkdir -p "$TMPDIR"
+  # Wine maps Unix file names and arguments through the Unix locale: without
+  # a UTF-8 one, non-ASCII names come out garbled. C.UTF-8 keeps the ANSI code
+  # page at 1252; a caller's LC_ALL (ja_JP.UTF-8 for code page 932) wins.
+  export LC_ALL=${LC_ALL:-C.UTF-8}
   # Console programs only; never open a window or a dialog.
   unset DISPLAY WAYLAND_DISPLAY
 }

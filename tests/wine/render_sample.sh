@@ -26,3 +26,32 @@ if ! cmp "$out" "$expected"; then
   exit 1
 fi
 echo "render_sample: identical ($(wc -c <"$out") bytes)"
+
+# A non-ASCII argument reaches the album intact through the wide command
+# line: the name selects its own picture, not the first one.
+# (A name of letters, digits and spaces with at least one non-ASCII one, so
+# its escaped form is easy to write here.)
+name=$(cd "$album" && ls | LC_ALL=C grep -m1 -E \
+  $'^[A-Za-z0-9 \x80-\xff]*[\x80-\xff][A-Za-z0-9 \x80-\xff]*[.](jpg|jpeg|gif)$' || true)
+if [ -z "$name" ]; then
+  echo "render_sample: the sample album holds no picture with a non-ASCII name" >&2
+  exit 1
+fi
+{
+  byName=$(mktemp "$build/render-name.XXXXXX")
+  trap 'rm -f "$out" "$byName"' EXIT
+  run "$build/albummaker.exe" render --folder "$(winpath "$album")" --template "$(winpath "$template")" \
+    --name "$name" >"$byName"
+  if cmp -s "$byName" "$expected"; then
+    echo "render_sample: --name '$name' gave the first picture's page" >&2
+    exit 1
+  fi
+  # The page shows the name HTML-escaped: each non-ASCII unit as &#NNNN;.
+  escaped=$(printf '%s' "$name" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tu2 |
+    awk '{for (i = 1; i <= NF; i++) printf($i < 32 || $i > 126) ? "&#%04d;" : "%c", $i}')
+  if ! grep -qF -- "$escaped" "$byName"; then
+    echo "render_sample: --name '$name' page does not show '$escaped'" >&2
+    exit 1
+  fi
+  echo "render_sample: --name '$name' selects its picture"
+}
