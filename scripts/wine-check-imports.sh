@@ -2,10 +2,16 @@
 # Checks every .exe and .dll in a Windows build tree's root: each must be a
 # 32-bit PE image (pei-i386) that imports only Windows system DLLs, so the
 # C and C++ runtimes are linked in statically and nothing else needs shipping.
-# Usage: wine-check-imports.sh BUILD_DIR [OBJDUMP]
+# Usage: wine-check-imports.sh BUILD_DIR [OBJDUMP] [REQUIRED_IMAGE...]
+# Each REQUIRED_IMAGE must exist (so a missing DLL cannot pass unnoticed).
 set -uo pipefail
-build=${1:?usage: wine-check-imports.sh BUILD_DIR [OBJDUMP]}
+build=${1:?usage: wine-check-imports.sh BUILD_DIR [OBJDUMP] [REQUIRED_IMAGE...]}
 objdump=${2:-i686-w64-mingw32-objdump}
+shift $(($# < 2 ? $# : 2))
+status=0
+for required in "$@"; do
+  [ -f "$required" ] || { echo "FAIL $required: not built" >&2; status=1; }
+done
 
 # Compared without regard to case, as Windows resolves DLL names.
 allowed="kernel32.dll msvcrt.dll advapi32.dll ole32.dll oleaut32.dll user32.dll
@@ -18,7 +24,6 @@ if [ ${#images[@]} -eq 0 ]; then
   exit 1
 fi
 
-status=0
 for image in "${images[@]}"; do
   dump=$("$objdump" -p "$image" 2>&1) || { echo "FAIL $image: objdump: $dump" >&2; status=1; continue; }
   format=$(printf '%s\n' "$dump" | sed -n 's/.*file format \([^ ]*\).*/\1/p' | head -n1)
