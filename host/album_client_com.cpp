@@ -1,0 +1,135 @@
+// The album client over the component: one AlbumMaker object made by the
+// module's class factory in this process, driven through IAlbumMaker as any
+// host of the component drives it.
+#include <windows.h>
+#include <ole2.h>
+
+#include <cstdio>
+#include <exception>
+#include <mutex>
+
+#include "album_client.h"
+#include "album_maker_interface.h"
+#include "class_factory.h"
+#include "com_util.h"
+
+namespace albummaker::host {
+namespace {
+
+using server::AsOle;
+using server::AsU16;
+using server::ComRef;
+using server::ScopedBstr;
+using server::ScopedVariant;
+
+// The component is linked into the host, so the host starts and stops the
+// module as loading and unloading it would.
+class LinkedModule {
+ public:
+  static void Start() {
+    static LinkedModule module;
+  }
+
+ private:
+  LinkedModule() { server::ModuleInit(server::AlbumObjectMap(), nullptr); }
+  ~LinkedModule() { server::ModuleTerm(); }
+};
+
+std::u16string CodeText(HRESULT hr) {
+  char code[40];
+  std::snprintf(code, sizeof code, "Failure 0x%08lX.", static_cast<unsigned long>(hr));
+  return std::u16string(code, code + std::char_traits<char>::length(code));
+}
+
+// The description the object left for this thread, else the code.
+std::u16string ErrorText(HRESULT hr) {
+  ComRef<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Put()) == S_OK && info) {
+    ScopedBstr description;
+    if (SUCCEEDED(info->GetDescription(description.Put())) && description.Get() != nullptr) {
+      return std::u16string(AsU16(description.Get()), SysStringLen(description.Get()));
+    }
+  }
+  return CodeText(hr);
+}
+
+BSTR NewBstr(const std::u16string& text) {
+  return SysAllocStringLen(AsOle(text.c_str()), static_cast<UINT>(text.size()));
+}
+
+class ComAlbumClient final : public AlbumClient {
+ public:
+  HRESULT Create() {
+    ComRef<IClassFactory> factory;
+    const HRESULT hr = DllGetClassObject(server::kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid());
+    if (FAILED(hr)) return hr;
+    return factory->CreateInstance(nullptr, server::kIidAlbumMaker, maker_.PutVoid());
+  }
+
+  void SetFolderPath(const std::u16string& path) override {
+    ScopedBstr value(NewBstr(path));
+    maker_->put_FolderPath(value.Get());
+  }
+  void SetPageTemplatePath(const std::u16string& path) override {
+    ScopedBstr value(NewBstr(path));
+    maker_->put_PageTemplatePath(value.Get());
+  }
+  PageResult PageByIndex(int32_t index) override {
+    ScopedVariant selector;
+    V_VT(selector.Get()) = VT_I4;
+    V_I4(selector.Get()) = index;
+    return Render(*selector.Get());
+  }
+  PageResult PageByName(const std::u16string& name) override { return PageByText(name); }
+  // The object reads a numeric text as a position itself.
+  PageResult PageByText(const std::u16string& text) override {
+    ScopedVariant selector;
+    BSTR value = NewBstr(text);
+    if (value == nullptr) return PageResult{false, {}, u"Out of memory."};
+    V_VT(selector.Get()) = VT_BSTR;
+    V_BSTR(selector.Get()) = value;
+    return Render(*selector.Get());
+  }
+
+ private:
+  PageResult Render(VARIANT selector) {
+    PageResult result;
+    // Null path arguments leave the object's paths as they are.
+    VARIANT keep;
+    VariantInit(&keep);
+    V_VT(&keep) = VT_NULL;
+    ScopedBstr page;
+    const HRESULT hr = maker_->getAlbumPage(selector, keep, keep, page.Put());
+    if (hr == S_OK) {
+      result.ok = true;
+      if (page.Get() != nullptr) result.page.assign(AsU16(page.Get()), SysStringLen(page.Get()));
+    } else if (hr == DISP_E_EXCEPTION) {
+      result.error = ErrorText(hr);
+    } else {
+      result.error = CodeText(hr);
+    }
+    return result;
+  }
+
+  ComRef<IAlbumMaker> maker_;
+};
+
+}  // namespace
+
+std::unique_ptr<AlbumClient> CreateAlbumClient(std::u16string& error) {
+  try {
+    LinkedModule::Start();
+    auto client = std::make_unique<ComAlbumClient>();
+    const HRESULT hr = client->Create();
+    if (hr != S_OK) {
+      error = CodeText(hr);
+      return nullptr;
+    }
+    return client;
+  } catch (const std::exception&) {
+    error = u"Out of memory.";
+    return nullptr;
+  }
+}
+
+}  // namespace albummaker::host
