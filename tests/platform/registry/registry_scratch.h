@@ -34,5 +34,7 @@ LSTATUS DeleteTree(HKEY parent, const char* name);
 void UsePrivateRegistry();
 void ReleasePrivateRegistry();
 std::string UniqueSuffix();
+// True when the registry under test is Wine's.
+bool RunsOnWine();
 
 }  // namespace regtest

@@ -26,6 +26,8 @@ void ReleasePrivateRegistry() {
   g_dir.clear();
 }
 
+bool RunsOnWine() { return false; }
+
 std::string UniqueSuffix() {
   static std::atomic<int> counter{0};
   return std::to_string(getpid()) + "_" + std::to_string(++counter);

@@ -8,6 +8,11 @@ namespace regtest {
 void UsePrivateRegistry() {}
 void ReleasePrivateRegistry() {}
 
+bool RunsOnWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::string UniqueSuffix() {
   static LONG counter = 0;
   char buf[64];
