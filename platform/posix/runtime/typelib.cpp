@@ -340,3 +340,23 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     return E_OUTOFMEMORY;
   }
 }
+
+// REGKIND_DEFAULT registers nothing here: a library is registered only when
+// asked for (REGKIND_REGISTER), so loading never touches the registry store.
+STDAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib) {
+  if (pptlib == nullptr) return E_POINTER;
+  *pptlib = nullptr;
+  if (regkind != REGKIND_DEFAULT && regkind != REGKIND_REGISTER && regkind != REGKIND_NONE) return E_INVALIDARG;
+  ITypeLib* lib = nullptr;
+  HRESULT hr = LoadTypeLib(szFile, &lib);
+  if (FAILED(hr)) return hr;
+  if (regkind == REGKIND_REGISTER) {
+    hr = RegisterTypeLib(lib, szFile, nullptr);
+    if (FAILED(hr)) {
+      lib->Release();
+      return hr;
+    }
+  }
+  *pptlib = lib;
+  return S_OK;
+}

@@ -237,6 +237,17 @@ TEST_F(LoadTypeLibFile, DescriptionAfterLongCommentIsRecognised) {
   lib->Release();
 }
 
+TEST_F(LoadTypeLibFile, LoadTypeLibExWithoutRegistration) {
+  ITypeLib* lib = nullptr;
+  const std::u16string path = Write("plain.typedesc", kMinimal);
+  ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib), S_OK);
+  ASSERT_NE(lib, nullptr);
+  EXPECT_EQ(lib->Release(), 0u);
+  lib = reinterpret_cast<ITypeLib*>(&lib);
+  EXPECT_EQ(LoadTypeLibEx(path.c_str(), static_cast<REGKIND>(7), &lib), E_INVALIDARG);
+  EXPECT_EQ(lib, nullptr);
+}
+
 TEST_F(LoadTypeLibFile, MalformedDescriptionFileIsRefused) {
   ITypeLib* lib = reinterpret_cast<ITypeLib*>(&lib);
   EXPECT_EQ(LoadTypeLib(Write("bad.typedesc", "library L\n  version x\n").c_str(), &lib), TYPE_E_INVDATAREAD);
