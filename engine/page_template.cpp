@@ -1,5 +1,6 @@
 #include "page_template.h"
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -49,21 +50,40 @@ void ForEachToken(char16_t* s, std::size_t n, const std::u16string& token, OnHit
 #if defined(__SSE2__)
   const __m128i firstUnit = _mm_set1_epi16(static_cast<short>(tk[0]));
   const __m128i lastUnit = _mm_set1_epi16(static_cast<short>(tk[t - 1]));
-  while (block + 8 <= last + 1) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + block));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + block + t - 1));
-    unsigned mask = static_cast<unsigned>(
+  // A token of 8 to 16 units is compared as two overlapping blocks of eight,
+  // without a loop whose exit the processor would mispredict at every hit.
+  const bool twoBlocks = t >= 8 && t <= 16;
+  const __m128i tokenHead = twoBlocks ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(tk)) : _mm_setzero_si128();
+  const __m128i tokenTail =
+      twoBlocks ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(tk + t - 8)) : _mm_setzero_si128();
+  const auto sameToken = [&](std::size_t p) {
+    if (twoBlocks) {
+      const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
+      const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p + t - 8));
+      return _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(head, tokenHead), _mm_cmpeq_epi16(tail, tokenTail))) ==
+             0xFFFF;
+    }
+    return t < 2 || SameUnits(s + p + 1, tk + 1, t - 2);
+  };
+  const auto candidates = [&](std::size_t at) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at + t - 1));
+    return static_cast<unsigned>(
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, firstUnit), _mm_cmpeq_epi16(b, lastUnit))));
-    mask &= 0x5555u;  // one bit per unit
+  };
+  // Sixteen candidate positions per step, two mask bits per unit.
+  while (block + 16 <= last + 1) {
+    std::uint32_t mask = candidates(block) | (candidates(block + 8) << 16);
+    mask &= 0x55555555u;
     while (mask != 0) {
       const std::size_t p = block + static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
       mask &= mask - 1;
-      if (p >= next && (t < 2 || SameUnits(s + p + 1, tk + 1, t - 2))) {
+      if (p >= next && sameToken(p)) {
         onHit(p);
         next = p + t;
       }
     }
-    block = block + 8 > next ? block + 8 : next;
+    block = block + 16 > next ? block + 16 : next;
   }
 #endif
   for (std::size_t p = block > next ? block : next; p <= last;) {

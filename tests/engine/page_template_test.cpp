@@ -300,13 +300,19 @@ std::size_t StepwiseFill(std::u16string& text, std::size_t& cursor, const std::u
 
 TEST(PageTemplatePlaceholder, OnePassEqualsStepwiseReplacement) {
   std::mt19937 rng(12345);
-  const std::u16string pieces[] = {u"^tq_N^", u"^tq_", u"N^", u"^", u"a", u"bc", u"^tq_N", u"q"};
-  const std::u16string values[] = {u"", u"v", u"^tq_N^", u"longer value", u"^", u"N^"};
-  for (int round = 0; round < 3000; ++round) {
+  // Names giving tokens shorter than 8 units, of 8 to 16, and longer.
+  const std::u16string names[] = {u"N", u"LongName1", u"ANameLongerThanSixteenUnits"};
+  const std::u16string values[] = {u"", u"v", u"^tq_N^", u"longer value than any token here", u"^", u"N^"};
+  for (int round = 0; round < 6000; ++round) {
+    const std::u16string& name = names[round % 3];
+    const std::u16string token = u"^tq_" + name + u"^";
+    const std::u16string pieces[] = {token,  u"^tq_", name + u"^", u"^", u"a", u"bc", u"^tq_" + name,
+                                     u"q",   token.substr(0, token.size() / 2), token.substr(token.size() / 2)};
     std::u16string text;
-    const int n = static_cast<int>(rng() % (round % 10 == 0 ? 200 : 12));
+    const int n = static_cast<int>(rng() % (round % 10 == 0 ? 200 : 14));
     for (int i = 0; i < n; ++i) text += pieces[rng() % std::size(pieces)];
-    const std::u16string& value = values[rng() % std::size(values)];
+    std::u16string value = values[rng() % std::size(values)];
+    if (rng() % 5 == 0) value = token;
     const std::size_t cursorAt = rng() % (text.size() + 1);
 
     // Place the cursor through an extraction of a one-unit section.
@@ -317,8 +323,8 @@ TEST(PageTemplatePlaceholder, OnePassEqualsStepwiseReplacement) {
 
     std::u16string expected = text;
     std::size_t expectedCursor = cursorAt;
-    const std::size_t expectedCount = StepwiseFill(expected, expectedCursor, u"^tq_N^", value);
-    EXPECT_EQ(t.SetPlaceholder(u"N", value), expectedCount);
+    const std::size_t expectedCount = StepwiseFill(expected, expectedCursor, token, value);
+    EXPECT_EQ(t.SetPlaceholder(name, value), expectedCount);
     EXPECT_EQ(t.GetText(), expected);
     EXPECT_EQ(t.Cursor(), expectedCursor);
     if (HasFailure()) break;
