@@ -241,7 +241,8 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
   if (retParam != nullptr && retParam->vt != VT_VARIANT) ret.vt = retParam->vt;
 
   if (SUCCEEDED(hr)) {
-    if (result != nullptr) {
+    // A put has no result; its result variant is not touched.
+    if (result != nullptr && !put) {
       VariantInit(result);
       if (retParam != nullptr) {
         std::memcpy(static_cast<void*>(result), &ret, sizeof(VARIANT));
@@ -252,7 +253,9 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
   }
 
   // A member whose interface reports error information fails with
-  // DISP_E_EXCEPTION and that information; otherwise with its own code.
+  // DISP_E_EXCEPTION and that information; otherwise, or when the caller
+  // takes no exception information, with its own code.
+  if (excep == nullptr) return hr;
   auto* object = static_cast<IUnknown*>(instance);
   ISupportErrorInfo* support = nullptr;
   bool supported = false;
@@ -262,17 +265,15 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
     support->Release();
   }
   if (!supported) return hr;
-  if (excep != nullptr) {
-    std::memset(static_cast<void*>(excep), 0, sizeof *excep);
-    excep->scode = hr;
-    IErrorInfo* info = nullptr;
-    if (&GetErrorInfo != nullptr && GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-      info->GetSource(&excep->bstrSource);
-      info->GetDescription(&excep->bstrDescription);
-      info->GetHelpFile(&excep->bstrHelpFile);
-      info->GetHelpContext(&excep->dwHelpContext);
-      info->Release();
-    }
+  std::memset(static_cast<void*>(excep), 0, sizeof *excep);
+  excep->scode = hr;
+  IErrorInfo* info = nullptr;
+  if (&GetErrorInfo != nullptr && GetErrorInfo(0, &info) == S_OK && info != nullptr) {
+    info->GetSource(&excep->bstrSource);
+    info->GetDescription(&excep->bstrDescription);
+    info->GetHelpFile(&excep->bstrHelpFile);
+    info->GetHelpContext(&excep->dwHelpContext);
+    info->Release();
   }
   return DISP_E_EXCEPTION;
 }

@@ -354,6 +354,30 @@ TEST_F(InvokeTest, FailingMemberReportsItsErrorInformation) {
   EXPECT_EQ(left, nullptr);
 }
 
+TEST_F(InvokeTest, FailingMemberWithoutExceptionInformationReturnsItsCode) {
+  Args args{I4(static_cast<LONG>(0x80040203))};
+  EXPECT_EQ(object_->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, args.Params(), &result_, nullptr, &argErr_),
+            static_cast<HRESULT>(0x80040203));
+  // The error information was not taken: it is still the thread's.
+  IErrorInfo* left = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &left), S_OK);
+  BSTR description = nullptr;
+  left->GetDescription(&description);
+  EXPECT_EQ(Text(description), u"it failed");
+  SysFreeString(description);
+  left->Release();
+}
+
+TEST_F(InvokeTest, PutLeavesTheResultVariantAlone) {
+  Args put{I4(3)};
+  result_ = I4(-8);
+  EXPECT_EQ(object_->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYPUT, put.Params({DISPID_PROPERTYPUT}), &result_,
+                            &excep_, &argErr_),
+            S_OK);
+  EXPECT_EQ(result_.vt, VT_I4);
+  EXPECT_EQ(result_.lVal, -8);
+}
+
 TEST_F(InvokeTest, FailingMemberWithoutErrorInfoSupportReturnsItsCode) {
   SampleObject plain(info_, false);
   Args args{I4(static_cast<LONG>(0x80040202))};
