@@ -36,7 +36,8 @@
 //     helpstring "<text>"
 //     helpcontext <number>
 //     flags <flag>...                  dual oleautomation dispatchable hidden
-//                                      nonextensible restricted
+//                                      nonextensible restricted (dual implies
+//                                      oleautomation and dispatchable)
 //     base IDispatch | IUnknown        (required; dual needs IDispatch)
 //     <kind> <dispid> <name> ["<help string>"]
 //       param <name> <type> [<param flag>...]
@@ -84,6 +85,14 @@
 //
 // A description that breaks any rule above is refused as a whole
 // (TYPE_E_INVDATAREAD) and nothing of it is kept.
+//
+// What the library serves: GetTypeInfo and GetTypeInfoOfGuid give a dual
+// interface as its dispatch view (TKIND_DISPATCH: parameters without the
+// retval, whose type becomes the result); GetRefTypeOfImplType(-1) on it
+// leads to the vtable view (TKIND_INTERFACE: every member returns HRESULT).
+// Both views list the interface's own members only. ITypeInfo::Invoke calls
+// a member through its vtable slot (after the 7 IUnknown and IDispatch
+// slots, or the 3 IUnknown ones).
 #pragma once
 
 #include "albumrt/wintypes.h"
