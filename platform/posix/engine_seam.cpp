@@ -173,8 +173,10 @@ bool ReadOnlyFile::Open(const std::u16string& path) {
   // A path with an embedded NUL would name another file.
   if (bytes.find('\0') != std::string::npos) return false;
   int fd;
+  // Non-blocking, so that a path naming a FIFO without a writer cannot hang
+  // a render in open(); reads of regular files are unaffected.
   do {
-    fd = open(bytes.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = open(bytes.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
   struct stat st;

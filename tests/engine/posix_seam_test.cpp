@@ -1,5 +1,11 @@
 // Linux-only behaviour of the folder listing and the template file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
 
 #include <filesystem>
 #include <fstream>
@@ -113,6 +119,25 @@ TEST(PosixTemplateFile, OpenRejectsFoldersAndEmptyPaths) {
   EXPECT_FALSE(file.IsOpen());
   EXPECT_FALSE(file.Read(buffer, 1, got, error));
   EXPECT_EQ(error, 6u);
+}
+
+TEST(PosixTemplateFile, FifoWithoutWriterDoesNotHang) {
+  TempFolder dir;
+  dir.Write("a.jpg");
+  const fs::path fifo = dir / "t.html";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  AlbumEngine engine;
+  engine.SetFolderPath(dir.Wide().c_str());
+  engine.SetPageTemplatePath(fifo.u16string().c_str());
+  auto page = std::async(std::launch::async, [&engine] { return engine.RenderPageByIndex(0); });
+  if (page.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    // Release the blocked open so the test can end, then fail.
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    if (fd >= 0) close(fd);
+    page.wait();
+    FAIL() << "opening a FIFO as the template blocked";
+  }
+  EXPECT_EQ(page.get(), u"");
 }
 
 TEST(PosixTemplateFile, ShortReadUsesOnlyTheBytesDelivered) {
