@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <new>
 #include <pwd.h>
@@ -107,6 +108,20 @@ void Graft(Key& live, Key& fresh) {
   }
   for (auto& gone : live.children) MarkDeleted(*gone);
   live.children = std::move(merged);
+}
+
+// Temporary files are only ever written under the exclusive lock, so one
+// found while holding it was left by a writer that died.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp.";
+  DIR* folder = opendir(dir.c_str());
+  if (folder == nullptr) return;
+  while (dirent* entry = readdir(folder)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+      unlinkat(dirfd(folder), entry->d_name, 0);
+  }
+  closedir(folder);
 }
 
 }  // namespace
@@ -240,6 +255,7 @@ LSTATUS Store::Persist(FileLock& lock) {
     return ERROR_OUTOFMEMORY;
   }
   std::string dir = Dir(path_);
+  RemoveStaleTemporaries(dir, path_);
   std::string temp = path_ + ".tmp." + std::to_string(getpid()) + "." + std::to_string(++tempCounter_);
   mode_t mode = 0644;
   struct stat old{};

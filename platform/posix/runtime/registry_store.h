@@ -95,7 +95,14 @@ class Store {
     LSTATUS status = Begin(write, lock);
     if (status != ERROR_SUCCESS) return status;
     bool changed = false;
-    LSTATUS result = op(roots_, changed);
+    LSTATUS result;
+    try {
+      result = op(roots_, changed);
+    } catch (...) {
+      // A change cut short (out of memory) must not linger in the tree.
+      if (write) Revert(lock);
+      return ERROR_OUTOFMEMORY;
+    }
     if (write && changed) {
       status = Persist(lock);
       if (status != ERROR_SUCCESS) {

@@ -148,6 +148,16 @@ TEST_F(RegistryProcesses, AWriterKilledMidwayLeavesAWholeFile) {
       }
     }
   }
+  // The next writer clears what the killed ones left half-written.
+  regtest::WriteFile(file_ + ".tmp.1.1", "REGEDIT4\n[HKEY_CURRENT_USER\\Half");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "After", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "registry.reg" || name == "registry.reg.lock") << name;
+  }
 }
 
 }  // namespace
