@@ -102,7 +102,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args, milliseconds 
 ServerProcess::~ServerProcess() { Stop(); }
 
 std::optional<int> ServerProcess::Stop(milliseconds timeout) {
-    if (pid_ <= 0) return std::nullopt;
+    if (pid_ <= 0) return exitCode_;
     ::kill(pid_, SIGTERM);
     const auto deadline = steady_clock::now() + timeout;
     int status = 0;
@@ -118,8 +118,8 @@ std::optional<int> ServerProcess::Stop(milliseconds timeout) {
         std::this_thread::sleep_for(milliseconds(10));
     }
     pid_ = -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return std::nullopt;
+    if (WIFEXITED(status)) exitCode_ = WEXITSTATUS(status);
+    return exitCode_;
 }
 
 long ServerProcess::ResidentKiB() const {

@@ -45,7 +45,8 @@ public:
     const std::string& Url() const { return url_; }
     pid_t Pid() const { return pid_; }
     // Sends SIGTERM and waits up to `timeout`; the exit status, or nothing
-    // when it had to be killed.
+    // when it had to be killed or died of a signal. Once stopped, returns
+    // the same result again.
     std::optional<int> Stop(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Resident memory of the server in KiB (from /proc), 0 when unknown.
     long ResidentKiB() const;
@@ -54,6 +55,7 @@ public:
 
 private:
     pid_t pid_ = -1;
+    std::optional<int> exitCode_;
     int port_ = 0;
     std::string url_;
     std::filesystem::path errPath_;

@@ -49,6 +49,13 @@ protected:
         EXPECT_EQ(r.body, ExpectedPage(2));
     }
 
+    // Every server ends cleanly: a sanitizer finding in it fails the test.
+    void TearDown() override {
+        if (server_) {
+            EXPECT_EQ(server_->Stop(), std::optional<int>(0)) << server_->ErrorOutput();
+        }
+    }
+
     TempDir dir_;
     std::unique_ptr<ServerProcess> server_;
 };

@@ -61,6 +61,13 @@ protected:
 
     int Port() const { return server_->Port(); }
 
+    // Every server ends cleanly: a sanitizer finding in it fails the test.
+    void TearDown() override {
+        if (server_) {
+            EXPECT_EQ(server_->Stop(), std::optional<int>(0)) << server_->ErrorOutput();
+        }
+    }
+
     TempDir dir_;
     fs::path folder_;
     fs::path templatePath_;
