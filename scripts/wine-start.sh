@@ -33,7 +33,7 @@ fi
 # A persistent server detached from CTest's pipes: each later wine process
 # then starts in about 0.1 s. The idle timeout only matters if the cleanup
 # step never runs (ctest killed): the server then still goes away by itself.
-wineserver -p600 </dev/null >/dev/null 2>&1
+wineserver -p120 </dev/null >/dev/null 2>&1
 # The warm-up starts Wine's background services, which inherit its standard
 # handles: they must not inherit CTest's pipes either.
 wine cmd /c exit </dev/null >"$TMPDIR/warmup.log" 2>&1 || {
