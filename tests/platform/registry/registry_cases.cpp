@@ -356,3 +356,29 @@ TEST_F(RegistryCases, OpeningWithAnEmptyNameGivesANewHandleToTheSameKey) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RegistryCases, CreatingWithNoNameOpensTheKeyItselfAndDeletingNeedsAName) {
+  HKEY key = Create("Itself");
+  HKEY same = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(key, nullptr, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &same, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(SetString(same, "v", "x"), ERROR_SUCCESS);
+  EXPECT_EQ(GetString(key, "v"), "x");
+  RegCloseKey(same);
+  EXPECT_EQ(RegDeleteKeyA(scratch_.key(), nullptr), ERROR_INVALID_PARAMETER);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryCases, DeletingThroughAReadOnlyParentIsAllowed) {
+  RegCloseKey(Create("Parent\\Leaf"));
+  HKEY parent = nullptr;
+  ASSERT_EQ(Open("Parent", KEY_READ, &parent), ERROR_SUCCESS);
+  // The right to delete belongs to the key deleted, not to its parent's handle.
+  EXPECT_EQ(RegDeleteKeyA(parent, "Leaf"), ERROR_SUCCESS);
+  HKEY gone = nullptr;
+  EXPECT_EQ(Open("Parent\\Leaf", KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(parent);
+}
+
+}  // namespace
