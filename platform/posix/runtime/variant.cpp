@@ -131,7 +131,6 @@ HRESULT ParseNumber(const OLECHAR *text, size_t length, Number &out) {
       anyDigit = true;
       if (!out.digits.empty() || *p != u'0') out.digits.push_back(static_cast<char>(*p));
       if (point) ++fractionDigits;
-      else if (out.digits.empty()) continue;
     } else if (*p == u',' && !point && anyDigit) {
       continue;  // thousands separator
     } else if (*p == u'.' && !point) {
@@ -204,17 +203,18 @@ bool RoundToInt(const Number &n, Int &out) {
     int d = i < static_cast<long>(n.digits.size()) ? n.digits[i] - '0' : 0;
     value = value * 10 + d;
   }
-  // The part after the decimal point decides the rounding.
-  long firstFrac = intDigits < 0 ? intDigits : intDigits;
+  // The digits after the decimal point decide the rounding: the first one,
+  // and whether any other is non-zero (trailing zeros were dropped, so any
+  // digit after the first means a non-zero rest).
   int roundDigit = 0;
   bool restNonZero = false;
-  if (firstFrac >= 0) {
-    if (firstFrac < static_cast<long>(n.digits.size())) {
-      roundDigit = n.digits[firstFrac] - '0';
-      restNonZero = firstFrac + 1 < static_cast<long>(n.digits.size());  // no trailing zeros are kept
+  if (intDigits >= 0) {
+    if (intDigits < static_cast<long>(n.digits.size())) {
+      roundDigit = n.digits[intDigits] - '0';
+      restNonZero = intDigits + 1 < static_cast<long>(n.digits.size());
     }
   } else {
-    restNonZero = true;  // the value is below 0.1 and not zero
+    restNonZero = true;  // below 0.1 and not zero: the first fraction digit is 0
   }
   if (roundDigit > 5 || (roundDigit == 5 && (restNonZero || (value & 1) != 0))) ++value;
   out = n.negative ? -value : value;
