@@ -32,10 +32,10 @@ inline bool SameUnits(const char16_t* a, const char16_t* b, std::size_t count) {
 }
 
 // Calls onHit(p) for each occurrence of token (not empty) in s[0, n), left
-// to right without overlap: the search resumes after each occurrence. Blocks
-// of eight candidate positions are tested at once (first and last unit of
-// the token) where the processor allows; the fill of a large template is
-// bound by this scan. onHit may rewrite text before p + token length.
+// to right without overlap: the search resumes after each occurrence. Where
+// the processor allows, sixteen candidate positions are tested at once (first
+// and last unit of the token); the fill of a large template is bound by this
+// scan. onHit may rewrite text before p + token length.
 template <typename OnHit>
 void ForEachToken(char16_t* s, std::size_t n, const std::u16string& token, OnHit&& onHit) {
   const std::size_t t = token.size();
@@ -71,7 +71,7 @@ void ForEachToken(char16_t* s, std::size_t n, const std::u16string& token, OnHit
     return static_cast<unsigned>(
         _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, firstUnit), _mm_cmpeq_epi16(b, lastUnit))));
   };
-  // Sixteen candidate positions per step, two mask bits per unit.
+  // Two mask bits per unit; one of each pair is kept.
   while (block + 16 <= last + 1) {
     std::uint32_t mask = candidates(block) | (candidates(block + 8) << 16);
     mask &= 0x55555555u;
