@@ -188,6 +188,9 @@ TEST(RuntimeText, CompareIgnoresLetterCaseOfAsciiAndLatinLetters) {
   EXPECT_LT(lstrcmpiA("ab", "abc"), 0);
   EXPECT_GT(lstrcmpiA("abc", "AB"), 0);
   EXPECT_NE(lstrcmpiA("a", "b"), 0);
+  EXPECT_LT(lstrcmpiA("a_b", "aB"), 0);  // letters fold to lower case, as on Windows
+  EXPECT_LT(lstrcmpiA("[", "A"), 0);
+  EXPECT_NE(lstrcmpiA("a-b", "ab"), 0);
   EXPECT_EQ(lstrcmpiA(nullptr, nullptr), 0);
   EXPECT_LT(lstrcmpiA(nullptr, "a"), 0);
   EXPECT_EQ(lstrlenA("abc"), 3);

@@ -104,17 +104,18 @@ int Fail(DWORD error) {
   return 0;
 }
 
-// Folds a Windows-1252 byte to its upper-case letter where the code page has
-// one (ASCII, the accented Latin letters, s/z with caron, oe, y with diaeresis).
+// Folds a Windows-1252 byte to its lower-case letter where the code page has
+// one (ASCII, the accented Latin letters, S/Z with caron, OE, Y with
+// diaeresis). Lower case, like Windows, puts "_" and "[" before letters.
 char16_t Fold(unsigned char byte) {
   char16_t u = albummaker::cp1252::Decode(byte);
-  if (u >= u'a' && u <= u'z') return static_cast<char16_t>(u - 0x20);
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char16_t>(u - 0x20);
+  if (u >= u'A' && u <= u'Z') return static_cast<char16_t>(u + 0x20);
+  if (u >= 0xC0 && u <= 0xDE && u != 0xD7) return static_cast<char16_t>(u + 0x20);
   switch (u) {
-    case 0x0161: return 0x0160;
-    case 0x0153: return 0x0152;
-    case 0x017E: return 0x017D;
-    case 0x00FF: return 0x0178;
+    case 0x0160: return 0x0161;
+    case 0x0152: return 0x0153;
+    case 0x017D: return 0x017E;
+    case 0x0178: return 0x00FF;
     default: return u;
   }
 }
@@ -203,6 +204,9 @@ LPSTR CharNextA(LPCSTR p) {
 
 BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 
+// Equal exactly when the texts differ only in letter case. The order is that
+// of the folded UTF-16 units; Windows orders linguistically, which callers
+// here never rely on.
 int lstrcmpiA(LPCSTR a, LPCSTR b) {
   if (a == nullptr || b == nullptr) return a == b ? 0 : (a == nullptr ? -1 : 1);
   const auto *x = reinterpret_cast<const unsigned char *>(a);
