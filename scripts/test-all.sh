@@ -3,6 +3,8 @@
 # Linux (native, asan, tsan) and Windows (win32, under Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Never leave a Wine server behind, whatever happens to the run.
+trap 'scripts/wine-stop.sh --build-dir build/win32 >/dev/null 2>&1 || true' EXIT
 
 scripts/install-deps.sh
 
