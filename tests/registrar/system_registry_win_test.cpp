@@ -1,6 +1,5 @@
 // Windows only: the interpreter against the real registry (in a scratch key
-// of the current user), scripts read from this executable's resources, and a
-// double-byte code page.
+// of the current user), and in a double-byte code page.
 #include <windows.h>
 
 #include <cstdlib>
@@ -107,41 +106,6 @@ TEST_F(SystemRegistryScript, FailingSecondBlockIsRolledBack) {
   EXPECT_TRUE(Exists("\\Kept"));
   EXPECT_FALSE(Exists("\\Rolled"));
   EXPECT_FALSE(Exists("\\Bad"));
-}
-
-TEST(ScriptResource, AppliesTheScriptCarriedByAModule) {
-  WCHAR widePath[MAX_PATH] = {};
-  char path[MAX_PATH] = {};
-  ASSERT_GT(GetModuleFileNameW(nullptr, widePath, MAX_PATH), 0u);
-  ASSERT_GT(GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
-  MemoryRegistry registry;
-  ScriptRegistrar registrar(registry);
-  ASSERT_EQ(registrar.DefineReplacement(L"Module", widePath), S_OK);
-  ASSERT_EQ(registrar.ApplyScriptResource(widePath, 101, L"REGISTRY", TRUE), S_OK);
-  auto value = registry.Value("HKCR\\ResourceKey", "");
-  ASSERT_TRUE(value);
-  EXPECT_EQ(value->text(), path);
-  ASSERT_EQ(registrar.ApplyScriptResource(widePath, 101, L"REGISTRY", FALSE), S_OK);
-  EXPECT_FALSE(registry.HasKey("HKCR\\ResourceKey"));
-  EXPECT_EQ(registry.open_handles(), 0u);
-}
-
-TEST(ScriptResource, MissingModuleOrResourceGivesTheWin32Error) {
-  WCHAR widePath[MAX_PATH] = {};
-  ASSERT_GT(GetModuleFileNameW(nullptr, widePath, MAX_PATH), 0u);
-  MemoryRegistry registry;
-  ScriptRegistrar registrar(registry);
-  EXPECT_EQ(registrar.ApplyScriptResource(widePath, 102, L"REGISTRY", TRUE),
-            HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
-  EXPECT_EQ(registrar.ApplyScriptResource(widePath, 101, L"NOSUCHTYPE", TRUE),
-            HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND));
-  HRESULT missing = registrar.ApplyScriptResource(L"Z:\\no\\such\\module.dll", 101, L"REGISTRY", TRUE);
-  EXPECT_EQ(HRESULT_FACILITY(missing), FACILITY_WIN32);
-  EXPECT_TRUE(HRESULT_CODE(missing) == ERROR_MOD_NOT_FOUND || HRESULT_CODE(missing) == ERROR_FILE_NOT_FOUND ||
-              HRESULT_CODE(missing) == ERROR_PATH_NOT_FOUND)
-      << std::hex << missing;
-  EXPECT_TRUE(FAILED(missing));
-  EXPECT_EQ(registry.Dump(), MemoryRegistry().Dump());
 }
 
 // In code page 932 the character U+8868 is the bytes 0x95 0x5C and U+30DE
