@@ -164,8 +164,14 @@ TEST(RuntimeCodePage, Utf8RoundTripsAndReplacesInvalidBytes) {
   SetLastError(0);
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF" "b", 3, lax, 4), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-  // An encoded surrogate is not UTF-8.
+  // An encoded surrogate and an overlong form are not UTF-8; each byte that
+  // cannot continue a sequence is replaced on its own.
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xED\xA0\x80", 3, lax, 4), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xC0\x80", 2, nullptr, 0), 2);
+  // A sequence cut short is one replacement, and the next character survives.
+  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xE2\x82" "A", 3, lax, 4), 2);
+  EXPECT_EQ(lax[0], 0xFFFD);
+  EXPECT_EQ(lax[1], u'A');
   // A lone surrogate has no UTF-8 form and becomes U+FFFD.
   const char16_t lone[] = {0xD800, u'x', 0};
   ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, lone, 2, utf8, sizeof utf8, nullptr, nullptr), 4);

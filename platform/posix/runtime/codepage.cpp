@@ -24,8 +24,10 @@ Page PageOf(UINT codePage) {
   return Page::Unknown;
 }
 
-// Decodes UTF-8; each invalid or truncated sequence becomes U+FFFD, or fails
-// the decoding when strict.
+// Decodes UTF-8. Each maximal ill-formed part (a byte that cannot start a
+// sequence, or the valid start of a sequence cut short) becomes one U+FFFD,
+// or fails the decoding when strict. Second-byte ranges exclude overlong
+// forms, surrogates and values beyond U+10FFFF.
 bool DecodeUtf8(const unsigned char *p, size_t n, bool strict, std::u16string &out) {
   size_t i = 0;
   while (i < n) {
@@ -37,27 +39,30 @@ bool DecodeUtf8(const unsigned char *p, size_t n, bool strict, std::u16string &o
     }
     size_t need = 0;
     char32_t cp = 0;
-    char32_t min = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
     if (b >= 0xC2 && b <= 0xDF) {
-      need = 1, cp = b & 0x1F, min = 0x80;
+      need = 1, cp = b & 0x1F;
     } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2, cp = b & 0x0F, min = 0x800;
+      need = 2, cp = b & 0x0F;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
     } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3, cp = b & 0x07, min = 0x10000;
-    } else {
-      if (strict) return false;
-      out.push_back(kReplacement);
-      ++i;
-      continue;
+      need = 3, cp = b & 0x07;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
     }
     size_t j = 1;
-    for (; j <= need && i + j < n && (p[i + j] & 0xC0) == 0x80; ++j) cp = (cp << 6) | (p[i + j] & 0x3F);
-    bool complete = j == need + 1;
-    if (!complete || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if (need != 0) {
+      for (; j <= need && i + j < n; ++j) {
+        unsigned char c = p[i + j];
+        if (j == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) break;
+        cp = (cp << 6) | (c & 0x3F);
+      }
+    }
+    if (need == 0 || j != need + 1) {
       if (strict) return false;
       out.push_back(kReplacement);
-      // An incomplete sequence is replaced once; its continuation bytes are consumed.
-      i += complete ? need + 1 : j;
+      i += j;
       continue;
     }
     if (cp >= 0x10000) {
