@@ -199,45 +199,56 @@ const WideString* ReplacementTable::FindReplacement(const char* name) const {
   return nullptr;
 }
 
+namespace {
+
+HRESULT Expand(const char* script, const ReplacementTable& table, std::string& out, std::size_t maxRoom) {
+  std::string_view source(script);
+  if (source.size() > maxRoom / 2) return kOutOfMemory;
+  GrowingText text(out, source.size() * 2, maxRoom);
+  if (!text.Start()) return kOutOfMemory;
+  std::string value;
+  const char* p = script;
+  while (*p != '\0') {
+    if (*p != '%') {
+      const char* next = NextChar(p);
+      if (!text.Append(p, static_cast<std::size_t>(next - p))) return kOutOfMemory;
+      p = next;
+      continue;
+    }
+    if (p[1] == '%') {
+      if (!text.Append("%", 1)) return kOutOfMemory;
+      p += 2;
+      continue;
+    }
+    const char* nameStart = p + 1;
+    const char* nameEnd = nameStart;
+    while (*nameEnd != '\0' && *nameEnd != '%') nameEnd = NextChar(nameEnd);
+    if (*nameEnd == '\0') return kSyntaxError;
+    std::size_t nameLength = static_cast<std::size_t>(nameEnd - nameStart);
+    if (nameLength > kReplacementNameLimit) return kFail;
+    std::string name(nameStart, nameLength);
+    const WideString* replacement = table.FindReplacement(name.c_str());
+    if (replacement == nullptr) return kSyntaxError;
+    if (!ToAnsi(replacement->c_str(), value)) return kSyntaxError;
+    if (!text.Append(value.data(), value.size())) return kOutOfMemory;
+    p = nameEnd + 1;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
 HRESULT ExpandScript(const char* script, const ReplacementTable& table, std::string& out,
                      std::size_t maxRoom) noexcept {
+  HRESULT hr;
   try {
-    std::string_view source(script);
-    if (source.size() > maxRoom / 2) return kOutOfMemory;
-    GrowingText text(out, source.size() * 2, maxRoom);
-    if (!text.Start()) return kOutOfMemory;
-    std::string value;
-    const char* p = script;
-    while (*p != '\0') {
-      if (*p != '%') {
-        const char* next = NextChar(p);
-        if (!text.Append(p, static_cast<std::size_t>(next - p))) return kOutOfMemory;
-        p = next;
-        continue;
-      }
-      if (p[1] == '%') {
-        if (!text.Append("%", 1)) return kOutOfMemory;
-        p += 2;
-        continue;
-      }
-      const char* nameStart = p + 1;
-      const char* nameEnd = nameStart;
-      while (*nameEnd != '\0' && *nameEnd != '%') nameEnd = NextChar(nameEnd);
-      if (*nameEnd == '\0') return kSyntaxError;
-      std::size_t nameLength = static_cast<std::size_t>(nameEnd - nameStart);
-      if (nameLength > kReplacementNameLimit) return kFail;
-      std::string name(nameStart, nameLength);
-      const WideString* replacement = table.FindReplacement(name.c_str());
-      if (replacement == nullptr) return kSyntaxError;
-      if (!ToAnsi(replacement->c_str(), value)) return kSyntaxError;
-      if (!text.Append(value.data(), value.size())) return kOutOfMemory;
-      p = nameEnd + 1;
-    }
-    return S_OK;
+    hr = Expand(script, table, out, maxRoom);
   } catch (...) {
-    out.clear();
-    return kOutOfMemory;
+    hr = kOutOfMemory;
   }
+  // A failed expansion leaves nothing behind.
+  if (FAILED(hr)) out.clear();
+  return hr;
 }
 
 // ---------------------------------------------------------------------------

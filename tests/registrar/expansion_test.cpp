@@ -117,6 +117,7 @@ TEST(ExpandScript, OutputThatCannotGrowIsOutOfMemory) {
   ASSERT_EQ(table.Add(Wide("B").c_str(), Wide(std::string(100, 'b')).c_str()), S_OK);
   std::string out;
   EXPECT_EQ(ExpandScript("x%B%", table, out, 64), kNoMemory);
+  EXPECT_TRUE(out.empty());
   EXPECT_EQ(ExpandScript("x%B%", table, out, 128), S_OK);
   EXPECT_EQ(out.size(), 101u);
   EXPECT_EQ(ExpandScript(std::string(40, 'y').c_str(), table, out, 64), kNoMemory);
