@@ -9,6 +9,16 @@ namespace albumrt::registry {
 namespace {
 
 constexpr LSTATUS kNoAccess = 998;  // ERROR_NOACCESS: a bad data pointer
+constexpr LSTATUS kBadPathName = 161;  // ERROR_BAD_PATHNAME
+
+// A sub key path may not start with a backslash.
+bool BadStart(const char* subKey) { return subKey != nullptr && subKey[0] == '\\'; }
+
+size_t Depth(const Key* key) {
+  size_t depth = 0;
+  for (; key != nullptr && key->parent != nullptr; key = key->parent) ++depth;
+  return depth;
+}
 
 std::vector<std::string_view> SplitPath(const char* subKey) {
   std::vector<std::string_view> parts;
@@ -68,6 +78,7 @@ extern "C" {
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM access, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (BadStart(subKey)) return kBadPathName;
   Store& store = Store::Instance();
   return Guarded(false, [&](Roots&, bool&) -> LSTATUS {
     std::shared_ptr<Key> node;
@@ -87,6 +98,7 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*cls
                         LPSECURITY_ATTRIBUTES /*security*/, PHKEY result, LPDWORD disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (BadStart(subKey)) return kBadPathName;
   Store& store = Store::Instance();
   HKEY made = nullptr;
   LSTATUS st = Guarded(true, [&](Roots&, bool& changed) -> LSTATUS {
@@ -102,6 +114,7 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*cls
       if (found == 0 && (parentAccess & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
       for (size_t i = found; i < parts.size(); ++i)
         if (!StorableName(parts[i])) return ERROR_INVALID_PARAMETER;
+      if (Depth(node.get()) + (parts.size() - found) > kMaxDepth) return ERROR_INVALID_PARAMETER;
       uint64_t now = NowFileTime();
       for (size_t i = found; i < parts.size(); ++i) node = node->AddChild(parts[i], now);
       changed = true;

@@ -338,7 +338,12 @@ bool Parse(std::string_view text, Roots& roots, uint64_t stamp, std::string& err
         return false;
       }
       current = roots[static_cast<size_t>(root)].get();
+      size_t depth = 0;
       while (slash != std::string_view::npos) {
+        if (++depth > kMaxDepth) {
+          error = where + ": key nested too deep";
+          return false;
+        }
         size_t next = path.find('\\', slash + 1);
         std::string_view part = path.substr(slash + 1, next == std::string_view::npos ? std::string_view::npos : next - slash - 1);
         if (part.empty()) {

@@ -17,6 +17,9 @@
 namespace albumrt::registry {
 
 inline constexpr size_t kRootCount = 7;
+// Levels below a root, as Windows allows; it also bounds the recursion over
+// the tree.
+inline constexpr size_t kMaxDepth = 512;
 
 struct Value {
   std::string name;  // ANSI bytes; empty for the default value

@@ -382,3 +382,17 @@ TEST_F(RegistryCases, DeletingThroughAReadOnlyParentIsAllowed) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RegistryCases, PathsMayNotStartWithABackslash) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(scratch_.key(), "\\Lead", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 161);
+  EXPECT_EQ(RegOpenKeyExA(scratch_.key(), "\\Lead", 0, KEY_READ, &key), 161);
+  // A trailing one is ignored.
+  RegCloseKey(Create("Trail"));
+  ASSERT_EQ(Open("Trail\\", KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+}  // namespace

@@ -193,6 +193,23 @@ TEST_F(RegistryStore, FilesThatAreNotRegeditTextAreRefused) {
   }
 }
 
+TEST_F(RegistryStore, NestingIsBoundedInTheFileAndInCalls) {
+  std::string deep = "REGEDIT4\n[HKEY_CURRENT_USER";
+  for (int i = 0; i < 513; ++i) deep += "\\k";
+  regtest::WriteFile(file_, deep + "]\n");
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "k", 0, KEY_READ, &key), ERROR_REGISTRY_CORRUPT);
+  std::filesystem::remove(file_);
+  std::string path = "k";
+  for (int i = 1; i < 512; ++i) path += "\\k";
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  HKEY deeper = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(key, "one-too-many", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deeper, nullptr),
+            ERROR_INVALID_PARAMETER);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryStore, WithoutAFileTheRegistryIsEmptyAndNothingIsCreatedByReading) {
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "Anything", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
