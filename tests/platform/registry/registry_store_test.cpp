@@ -49,6 +49,13 @@ class RegistryStore : public ::testing::Test {
     return std::string(buf, size);
   }
 
+  // Switches to a second store file holding text, so it is surely read anew.
+  void UseCopy(const std::string& text) {
+    const std::string copy = dir_ + "/copy.reg";
+    WriteFile(copy, text);
+    setenv("ALBUMMAKER_REGISTRY", copy.c_str(), 1);
+  }
+
   std::string dir_;
   std::string file_;
 };
@@ -117,9 +124,8 @@ TEST_F(RegistryStore, LongBinaryValuesWrapAndReadBackUnchanged) {
     EXPECT_LE(end - start, 80u);
     start = end + 1;
   }
-  // Another file with the same text is read afresh and gives the same bytes.
-  std::filesystem::remove(file_);
-  WriteFile(file_, text);
+  // Another store file with the same text reads back the same bytes.
+  UseCopy(text);
   EXPECT_EQ(Query(HKEY_CURRENT_USER, "Wrap", "big"), std::string(data.begin(), data.end()));
 }
 
@@ -133,8 +139,7 @@ TEST_F(RegistryStore, NonAsciiBytesAreWrittenAsTheyAre) {
   std::string text = ReadFile(file_);
   EXPECT_NE(text.find("[HKEY_CLASSES_ROOT\\Caf\xE9]\n\"Na\xEFve\"=\"/home/\xC3\xA9l\xC3\xA8ve/lib.so\"\n"),
             std::string::npos);
-  std::filesystem::remove(file_);
-  WriteFile(file_, text);
+  UseCopy(text);
   EXPECT_EQ(Query(HKEY_CLASSES_ROOT, "CAF\xE9", "NA\xEFVE"), std::string(path, sizeof path));
 }
 
