@@ -157,6 +157,10 @@ TEST_F(AlbumServer, ServesEachPictureOfTheAlbumWithItsType) {
         EXPECT_EQ(r.Header("content-length"), std::to_string(Content(i).size()));
         EXPECT_EQ(r.Header("content-type"), kAlbum[i].ends_with(".gif") ? "image/gif" : "image/jpeg");
     }
+    const Response head = Request(Port(), "/pictures/c%20caf%C3%A9.jpg", "HEAD");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.Header("content-length"), std::to_string(Content(2).size()));
+    EXPECT_EQ(head.Header("content-type"), "image/jpeg");
     // A link to a picture beside it in the folder is that picture.
     EXPECT_EQ(Request(Port(), "/pictures/in.jpg").body, Content(0));
     // Listed as it is at the moment of the request.
