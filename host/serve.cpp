@@ -158,7 +158,12 @@ class WorkerPool final : public httplib::TaskQueue {
 public:
     WorkerPool(size_t threads, size_t maxQueued, std::atomic<size_t>& queued)
         : maxQueued_(maxQueued), queued_(queued) {
-        for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+        try {
+            for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+        } catch (...) {
+            shutdown();  // joins the workers already running
+            throw;
+        }
     }
     ~WorkerPool() override { shutdown(); }
 
@@ -607,7 +612,11 @@ int Serve(const ServeConfig& config, AlbumClient& client, std::ostream& out, std
 
     // Returns once the listening socket is shut down and the workers have
     // finished the connections they hold.
-    server.listen_after_bind();
+    try {
+        server.listen_after_bind();
+    } catch (const std::exception& e) {
+        err << "albummaker serve: " << e.what() << '\n';
+    }
     finished.store(true);
     const bool asked = server.Stopping();
     // The stopper's cue to leave.
