@@ -16,6 +16,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"render", "write one album page to standard output", RunRender},
     {"serve", "serve an album's pages and pictures over HTTP", RunServe},
+    {"register", "register a component module (as regsvr32 does)", RunRegister},
+    {"unregister", "unregister a component module (as regsvr32 /u does)", RunUnregister},
 };
 
 void PrintUsage(std::ostream& os) {

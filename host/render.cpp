@@ -4,6 +4,7 @@
 
 #include "album_client.h"
 #include "commands.h"
+#include "registered_album_client.h"
 #include "text.h"
 
 namespace albummaker::host {
@@ -11,6 +12,7 @@ namespace {
 
 constexpr char kRenderUsage[] =
     "Usage: albummaker render --folder DIR --template FILE [--index N | --name NAME]\n"
+    "                        [--progid]\n"
     "\n"
     "Writes the album page of one picture to standard output, as UTF-8, exactly\n"
     "as the album renders it.\n"
@@ -21,6 +23,9 @@ constexpr char kRenderUsage[] =
     "                    a position outside the album selects the first picture\n"
     "  --name NAME       the picture with file name NAME (ASCII letter case\n"
     "                    ignored); an unknown name selects the first picture\n"
+    "  --progid          create the registered component by its ProgID\n"
+    "                    (Quorrel.AlbumMaker) and call it through IDispatch,\n"
+    "                    instead of the album linked into this program\n"
     "  --help            show this text\n"
     "\n"
     "Without --index and --name the first picture (index 0) is shown. An empty\n"
@@ -53,11 +58,16 @@ int Usage(std::ostream& err, const std::string& problem) {
 
 int RunRender(const Args& args, std::ostream& out, std::ostream& err) {
   std::optional<std::string> folder, templateFile, index, name;
+  bool byProgId = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       out << kRenderUsage;
       return kExitOk;
+    }
+    if (a == "--progid") {
+      byProgId = true;
+      continue;
     }
     std::optional<std::string>* slot = nullptr;
     if (a == "--folder")
@@ -81,7 +91,8 @@ int RunRender(const Args& args, std::ostream& out, std::ostream& err) {
   if (index && !ParseIndex(*index, position)) return Usage(err, "--index needs a 32-bit integer");
 
   std::u16string error;
-  std::unique_ptr<AlbumClient> album = CreateAlbumClient(error);
+  std::unique_ptr<AlbumClient> album =
+      byProgId ? CreateRegisteredAlbumClient(kAlbumMakerProgId, error) : CreateAlbumClient(error);
   if (!album) {
     err << "albummaker render: " << Utf16ToUtf8(error) << '\n';
     return kExitFailure;

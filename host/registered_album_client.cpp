@@ -1,0 +1,167 @@
+// Creation by ProgID (CLSIDFromProgID, CoCreateInstance) and calls by name
+// through IDispatch.
+#include "registered_album_client.h"
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "com_util.h"
+#include "commands.h"
+
+namespace albummaker::host {
+namespace {
+
+using server::AsOle;
+using server::AsU16;
+using server::ComRef;
+using server::ScopedBstr;
+using server::ScopedVariant;
+
+std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::u16string CodeText(HRESULT hr) { return Ascii("Failure " + DescribeResult(static_cast<long>(hr)) + "."); }
+
+BSTR NewBstr(const std::u16string& text) {
+  return SysAllocStringLen(AsOle(text.c_str()), static_cast<UINT>(text.size()));
+}
+
+// What an EXCEPINFO owns, freed on every path.
+class ScopedExcepInfo {
+ public:
+  ScopedExcepInfo() { std::memset(&info_, 0, sizeof info_); }
+  ~ScopedExcepInfo() {
+    SysFreeString(info_.bstrSource);
+    SysFreeString(info_.bstrDescription);
+    SysFreeString(info_.bstrHelpFile);
+  }
+  ScopedExcepInfo(const ScopedExcepInfo&) = delete;
+  ScopedExcepInfo& operator=(const ScopedExcepInfo&) = delete;
+  EXCEPINFO* Get() { return &info_; }
+
+ private:
+  EXCEPINFO info_;
+};
+
+// The apartment of the calling thread, joined for the client's lifetime.
+class Apartment {
+ public:
+  Apartment() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~Apartment() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  Apartment(const Apartment&) = delete;
+  Apartment& operator=(const Apartment&) = delete;
+  HRESULT Result() const { return hr_; }
+
+ private:
+  HRESULT hr_;
+};
+
+class DispatchAlbumClient final : public AlbumClient {
+ public:
+  HRESULT Create(const std::u16string& progId) {
+    if (FAILED(apartment_.Result())) return apartment_.Result();
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(AsOle(progId.c_str()), &clsid);
+    if (FAILED(hr)) return hr;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch_.PutVoid());
+    if (FAILED(hr)) return hr;
+    const char16_t* names[] = {u"FolderPath", u"PageTemplatePath", u"getAlbumPage"};
+    DISPID* ids[] = {&folderPath_, &pageTemplatePath_, &getAlbumPage_};
+    for (int i = 0; i < 3; ++i) {
+      LPOLESTR name = const_cast<LPOLESTR>(AsOle(names[i]));
+      hr = dispatch_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, ids[i]);
+      if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+  }
+
+  void SetFolderPath(const std::u16string& path) override { Put(folderPath_, path); }
+  void SetPageTemplatePath(const std::u16string& path) override { Put(pageTemplatePath_, path); }
+
+  PageResult PageByIndex(int32_t index) override {
+    ScopedVariant selector;
+    V_VT(selector.Get()) = VT_I4;
+    V_I4(selector.Get()) = index;
+    return Render(*selector.Get());
+  }
+  PageResult PageByName(const std::u16string& name) override { return PageByText(name); }
+  PageResult PageByText(const std::u16string& text) override {
+    ScopedVariant selector;
+    BSTR value = NewBstr(text);
+    if (value == nullptr) return PageResult{false, {}, u"Out of memory."};
+    V_VT(selector.Get()) = VT_BSTR;
+    V_BSTR(selector.Get()) = value;
+    return Render(*selector.Get());
+  }
+
+ private:
+  void Put(DISPID id, const std::u16string& text) {
+    ScopedVariant value;
+    V_BSTR(value.Get()) = NewBstr(text);
+    if (V_BSTR(value.Get()) == nullptr) return;
+    V_VT(value.Get()) = VT_BSTR;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{value.Get(), &named, 1, 1};
+    dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
+  }
+
+  PageResult Render(const VARIANT& selector) {
+    // Arguments go last to first; Null paths keep the object's paths.
+    VARIANT args[3];
+    VariantInit(&args[0]);
+    VariantInit(&args[1]);
+    V_VT(&args[0]) = VT_NULL;
+    V_VT(&args[1]) = VT_NULL;
+    args[2] = selector;
+    DISPPARAMS params{args, nullptr, 3, 0};
+    ScopedVariant page;
+    ScopedExcepInfo exception;
+    UINT argError = 0;
+    const HRESULT hr = dispatch_->Invoke(getAlbumPage_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                         page.Get(), exception.Get(), &argError);
+    PageResult result;
+    if (hr == S_OK && V_VT(page.Get()) == VT_BSTR) {
+      result.ok = true;
+      BSTR text = V_BSTR(page.Get());
+      if (text != nullptr) result.page.assign(AsU16(text), SysStringLen(text));
+    } else if (hr == DISP_E_EXCEPTION && exception.Get()->bstrDescription != nullptr) {
+      BSTR text = exception.Get()->bstrDescription;
+      result.error.assign(AsU16(text), SysStringLen(text));
+    } else {
+      result.error = CodeText(hr == S_OK ? E_FAIL : hr);
+    }
+    return result;
+  }
+
+  // Declared first: the object is released before the apartment is left.
+  Apartment apartment_;
+  ComRef<IDispatch> dispatch_;
+  DISPID folderPath_ = 0;
+  DISPID pageTemplatePath_ = 0;
+  DISPID getAlbumPage_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<AlbumClient> CreateRegisteredAlbumClient(const std::u16string& progId, std::u16string& error) {
+  try {
+    auto client = std::make_unique<DispatchAlbumClient>();
+    const HRESULT hr = client->Create(progId);
+    if (hr != S_OK) {
+      error = Ascii("Cannot create " + std::string(progId.begin(), progId.end()) + ": ") +
+              Ascii(DescribeResult(static_cast<long>(hr)));
+      return nullptr;
+    }
+    return client;
+  } catch (const std::exception&) {
+    error = u"Out of memory.";
+    return nullptr;
+  }
+}
+
+}  // namespace albummaker::host
