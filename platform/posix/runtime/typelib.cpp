@@ -315,9 +315,24 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
   *pptlib = nullptr;
   if (szFile == nullptr) return E_INVALIDARG;
   try {
+    // Paths made by the ANSI functions (GetModuleFileNameA, then CP_ACP) carry
+    // the file system's bytes in the ANSI code page; a caller's own wide path
+    // is taken as UTF-8. Try the ANSI reading first, as the module loader does.
+    std::unique_ptr<std::FILE, albumrt::FileCloser> file;
     std::string path;
-    if (!albumrt::PathToUtf8(szFile, path) || path.empty()) return TYPE_E_CANTLOADLIBRARY;
-    std::unique_ptr<std::FILE, albumrt::FileCloser> file(std::fopen(path.c_str(), "rb"));
+    BOOL lossy = FALSE;
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, szFile, -1, nullptr, 0, nullptr, &lossy);
+    if (bytes > 1 && !lossy) {
+      path.assign(static_cast<size_t>(bytes), '\0');
+      WideCharToMultiByte(CP_ACP, 0, szFile, -1, path.data(), bytes, nullptr, nullptr);
+      path.resize(static_cast<size_t>(bytes) - 1);
+      file.reset(std::fopen(path.c_str(), "rb"));
+    }
+    if (!file) {
+      path.clear();
+      if (!albumrt::PathToUtf8(szFile, path) || path.empty()) return TYPE_E_CANTLOADLIBRARY;
+      file.reset(std::fopen(path.c_str(), "rb"));
+    }
     if (!file) return TYPE_E_CANTLOADLIBRARY;
     std::string text;
     char buffer[4096];

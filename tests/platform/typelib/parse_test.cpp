@@ -248,6 +248,26 @@ TEST_F(LoadTypeLibFile, LoadTypeLibExWithoutRegistration) {
   EXPECT_EQ(lib, nullptr);
 }
 
+TEST_F(LoadTypeLibFile, NonAsciiPathLoadsInItsAnsiAndItsUnicodeForm) {
+  // The bytes on disk are UTF-8 ("Caf\xC3\xA9"); a module path read with
+  // GetModuleFileNameA and widened with CP_ACP gives one unit per byte.
+  const std::string name = "Caf\xC3\xA9.typedesc";
+  Write(name, kMinimal);
+  const std::string narrow = (dir_ / name).string();
+  std::u16string ansiForm(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, nullptr, 0)), u'\0');
+  ASSERT_GT(ansiForm.size(), 1u);
+  MultiByteToWideChar(CP_ACP, 0, narrow.c_str(), -1, ansiForm.data(), static_cast<int>(ansiForm.size()));
+  ITypeLib* lib = nullptr;
+  ASSERT_EQ(LoadTypeLib(ansiForm.c_str(), &lib), S_OK);
+  EXPECT_EQ(lib->Release(), 0u);
+
+  std::u16string unicodeForm = (dir_ / "Caf").u16string();
+  unicodeForm += u"\u00E9.typedesc";
+  lib = nullptr;
+  ASSERT_EQ(LoadTypeLib(unicodeForm.c_str(), &lib), S_OK);
+  EXPECT_EQ(lib->Release(), 0u);
+}
+
 TEST_F(LoadTypeLibFile, MalformedDescriptionFileIsRefused) {
   ITypeLib* lib = reinterpret_cast<ITypeLib*>(&lib);
   EXPECT_EQ(LoadTypeLib(Write("bad.typedesc", "library L\n  version x\n").c_str(), &lib), TYPE_E_INVDATAREAD);
