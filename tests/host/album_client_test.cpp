@@ -49,14 +49,13 @@ TEST_F(AlbumClientTest, TextThatReadsAsAnIntegerSelectsByPosition) {
 TEST_F(AlbumClientTest, AnyOtherTextSelectsByName) {
   EXPECT_EQ(Page(u"B.JPG"), u"b.jpg");
   EXPECT_EQ(Page(u"c.jpg"), u"c.jpg");
-  EXPECT_EQ(Page(u" 2"), u"7.jpg");           // not a number: a name matching nothing
   EXPECT_EQ(Page(u"2147483648"), u"7.jpg");   // too large for 32 bits
   EXPECT_EQ(Page(u"+"), u"7.jpg");
   EXPECT_EQ(Page(u""), u"7.jpg");
-  // By name always means by name, even for a digit string.
-  const PageResult byName = client_->PageByName(u"2");
+  const PageResult byName = client_->PageByName(u"C.Jpg");
   ASSERT_TRUE(byName.ok);
-  EXPECT_EQ(byName.page, u"7.jpg");
+  EXPECT_EQ(byName.page, u"c.jpg");
+  EXPECT_EQ(client_->PageByName(u"missing.jpg").page, u"7.jpg");
   EXPECT_EQ(client_->PageByIndex(2).page, u"b.jpg");
 }
 
