@@ -22,7 +22,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR
     "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh;--build-dir;${CMAKE_BINARY_DIR}")
 
-# GCC 12 at -O2 reports a bogus -Wrestrict inside libstdc++'s string
-# operator+ (GCC bug 105329/105651); with warnings as errors it would fail
-# correct code. The explicit -Wno- wins over the -Wall added later.
-set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")
