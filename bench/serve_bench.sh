@@ -7,7 +7,7 @@
 #   bench/serve_bench.sh [BUILD_DIR]     (default build/release)
 #
 # Environment: DURATION (wrk seconds, default 10), CONNECTIONS (default 4),
-# WRK_THREADS (default 1), SERVER_THREADS (default 4).
+# WRK_THREADS (default 1), SERVER_THREADS (default 8, as serve).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +15,7 @@ build=${1:-build/release}
 duration=${DURATION:-10}
 connections=${CONNECTIONS:-4}
 wrk_threads=${WRK_THREADS:-1}
-server_threads=${SERVER_THREADS:-4}
+server_threads=${SERVER_THREADS:-8}
 host="$build/albummaker"
 
 command -v wrk >/dev/null || { echo "serve_bench: wrk is not installed" >&2; exit 1; }
