@@ -38,6 +38,8 @@ using std::chrono::milliseconds;
 thread_local bool tlShedConnection = false;     // queue full: refuse at once
 thread_local bool tlCloseAfterResponse = false;  // request refused unread
 thread_local Clock::time_point tlRequestStart;
+thread_local bool tlRouted = false;              // the request reached Route
+thread_local const std::string* tlPeer = nullptr;  // client address for the log
 
 int PollOne(int fd, short events, milliseconds timeout) {
     pollfd p{fd, events, 0};
@@ -319,6 +321,7 @@ public:
             return new WorkerPool(config_.limits.threads, config_.limits.maxQueuedConnections, queued_);
         };
         set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            tlRouted = true;
             try {
                 Route(req, res);
             } catch (...) {
@@ -395,10 +398,15 @@ private:
         std::string peer;
         int peerPort = -1;
         stream.get_remote_ip_and_port(peer, peerPort);
+        tlPeer = &peer;
+        struct PeerReset {
+            ~PeerReset() { tlPeer = nullptr; }
+        } peerReset;
         for (size_t served = 0;; ++served) {
             if (!WaitForRequest(fd, stream, served == 0)) return false;
             stream.BeginRequest();
             tlCloseAfterResponse = false;
+            tlRouted = false;
             tlRequestStart = Clock::now();
             const bool closeAfter = stopping_.load() || served + 1 >= config_.limits.maxRequestsPerConnection ||
                                     idle_.load() >= idleLimit_;
@@ -407,7 +415,9 @@ private:
                 req.remote_addr = peer;
                 req.remote_port = peerPort;
             });
-            if (tlCloseAfterResponse || stream.HeadTooLong() || !ok) return true;
+            // A request the library turned down itself (unparsable, too
+            // long) leaves the input in an unknown state: end the connection.
+            if (tlCloseAfterResponse || !tlRouted || stream.HeadTooLong() || !ok) return true;
             if (closeAfter || closedByClient) return stream.HasBuffered();
         }
     }
@@ -548,7 +558,7 @@ private:
         if (req.method != "HEAD") bytes = res.content_provider_ ? res.content_length_ : res.body.size();
         char tail[96];
         std::snprintf(tail, sizeof tail, "\" %d %zu %.1fms", res.status, bytes, ms);
-        Log(LogText(req.remote_addr) + " \"" + LogText(req.method) + " " + LogText(req.target) + " " +
+        Log((tlPeer != nullptr ? *tlPeer : std::string("-")) + " \"" + LogText(req.method) + " " + LogText(req.target) + " " +
             LogText(req.version) + tail);
     }
 

@@ -188,11 +188,12 @@ bool Connection::Fill() {
 }
 
 bool Connection::PeerClosed() {
+    if (!buffer_.empty()) return false;
     char c;
     while (true) {
         const ssize_t n = ::recv(fd_, &c, 1, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n > 0) continue;  // leftovers of a response
+        if (n > 0) return false;
         return n == 0 || errno == ECONNRESET || errno == EPIPE;
     }
 }

@@ -82,7 +82,8 @@ public:
     bool Send(const std::string& bytes);
     // Reads one response (its body unless `head`); status 0 on failure.
     Response Read(bool head = false);
-    // True when the peer has closed (reads end of stream or a reset) within the time-out.
+    // True when the peer closes (end of stream or a reset) within the
+    // time-out without sending anything more.
     bool PeerClosed();
     int Fd() const { return fd_; }
 

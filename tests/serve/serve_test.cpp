@@ -246,8 +246,14 @@ TEST_F(AlbumServer, RefusesOtherMethodsAndBodiesWithoutReadingThem) {
         EXPECT_EQ(r.status, 405) << method;
         EXPECT_EQ(r.Header("allow"), "GET, HEAD") << method;
     }
-    // A method HTTP does not know is not even a request.
-    EXPECT_EQ(Request(Port(), "/", "BREW").status, 400);
+    // A method HTTP does not know is not even a request; nothing after it on
+    // that connection is taken for one either.
+    {
+        Connection c(Port());
+        ASSERT_TRUE(c.Send("BREW / HTTP/1.1\r\nHost: x\r\nX-Next: y\r\n\r\n"));
+        EXPECT_EQ(c.Read().status, 400);
+        EXPECT_TRUE(c.PeerClosed());
+    }
     EXPECT_EQ(Request(Port(), "/", "GET", "Content-Length: 5\r\n").status, 413);
     EXPECT_EQ(Request(Port(), "/", "GET", "Transfer-Encoding: chunked\r\n").status, 413);
     EXPECT_EQ(Request(Port(), "/", "GET", "Content-Encoding: gzip\r\n").status, 415);
