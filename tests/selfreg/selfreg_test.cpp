@@ -280,9 +280,7 @@ TEST_F(SelfRegistration, HostReportsLoadAndEntryPointFailures) {
   EXPECT_NE(missing.err.find("0x8007007E (The specified module could not be found.)"), std::string::npos)
       << missing.err;
   // A shared object without the entry point.
-  const fs::path other = dir_ / "libother.so";
-  fs::copy_file(fs::path(AM_TEST_MODULE).parent_path() / "libalbumrt.so", other);
-  const ChildResult noEntry = Register(other);
+  const ChildResult noEntry = Register(AM_NO_ENTRY_MODULE);
   EXPECT_EQ(noEntry.exitCode, 4);
   EXPECT_NE(noEntry.err.find("no entry point DllRegisterServer"), std::string::npos) << noEntry.err;
   EXPECT_EQ(Host({"register"}).exitCode, 2);
