@@ -131,9 +131,12 @@ HRESULT LoadModuleTypeLibrary(ModuleState& state, ITypeLib** library, BSTR* load
     hr = LoadTypeLib(wide.c_str(), loaded.Put());
     if (FAILED(hr)) {
       // The library beside the module: its name with the extension ".tlb".
+      // Only a dot in the file name starts the extension; one in a folder
+      // name would point at another folder's file.
       std::size_t dot = std::string::npos;
       for (const char* p = ansi.c_str(); *p != '\0'; p = CharNextA(p)) {
         if (*p == '.') dot = static_cast<std::size_t>(p - ansi.c_str());
+        if (*p == '\\' || *p == '/') dot = std::string::npos;
       }
       if (dot != std::string::npos) ansi.resize(dot);
       ansi += ".tlb";
