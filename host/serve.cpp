@@ -408,8 +408,11 @@ private:
             tlCloseAfterResponse = false;
             tlRouted = false;
             tlRequestStart = Clock::now();
+            // Keep-alive is offered only while no other connection waits for
+            // a worker; saying so in the response spares the client a reused
+            // connection that is closed under it.
             const bool closeAfter = stopping_.load() || served + 1 >= config_.limits.maxRequestsPerConnection ||
-                                    idle_.load() >= idleLimit_;
+                                    idle_.load() >= idleLimit_ || queued_.load() > 0;
             bool closedByClient = false;
             const bool ok = process_request(stream, closeAfter, closedByClient, [&](httplib::Request& req) {
                 req.remote_addr = peer;
