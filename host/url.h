@@ -1,4 +1,4 @@
-// Decoding of the parts of a request target that the album server reads.
+// Decoding of the pieces of a request target that the album server reads.
 #pragma once
 
 #include <optional>
