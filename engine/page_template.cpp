@@ -1,5 +1,6 @@
 #include "page_template.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -7,6 +8,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
 #endif
 
 namespace albummaker {
@@ -24,74 +28,160 @@ void Assign(std::u16string& target, const OptionalMarker& given, const std::u16s
     target = fallback;
 }
 
-// Tokens are short: an inline loop beats a library call per candidate.
+// Tokens are short: an inline compare beats a library call per candidate.
+#if defined(__SSE2__)
+inline __m128i Load8(const char16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+#endif
+
 inline bool SameUnits(const char16_t* a, const char16_t* b, std::size_t count) {
+#if defined(__SSE2__)
+  if (count >= 8) {
+    // Blocks of eight; the last one overlaps the one before it.
+    __m128i same = _mm_cmpeq_epi16(Load8(a + count - 8), Load8(b + count - 8));
+    for (std::size_t i = 0; i + 8 < count; i += 8)
+      same = _mm_and_si128(same, _mm_cmpeq_epi16(Load8(a + i), Load8(b + i)));
+    return _mm_movemask_epi8(same) == 0xFFFF;
+  }
+#endif
   for (std::size_t i = 0; i < count; ++i)
     if (a[i] != b[i]) return false;
   return true;
 }
 
+// The token is found in two steps per stretch of text: a scan lists every
+// candidate, a position p where the token's first and last units stand
+// (s[p] == first, s[p + span] == final), then each candidate is compared
+// whole. The scan has no branch that depends on where candidates fall, and
+// with real markers nearly every candidate is a token, so a token costs no
+// mispredicted branch; a scan that stopped at each one would pay one each.
+constexpr std::size_t kStretch = 2048;
+// The scans write a few entries past the candidates they report.
+constexpr std::size_t kListSlack = 64;
+
+// Writes base + the offset from `from` of each candidate in [from, end) to
+// out and returns their number; out holds end - from + kListSlack entries.
+using ListCandidatesFn = std::size_t (*)(const char16_t* s, std::size_t from, std::size_t end, char16_t first,
+                                         char16_t final, std::size_t span, std::uint32_t* out, std::uint32_t base);
+
+std::size_t ListCandidatesPlain(const char16_t* s, std::size_t from, std::size_t end, char16_t first, char16_t final,
+                                std::size_t span, std::uint32_t* out, std::uint32_t base) {
+  std::size_t count = 0;
+  for (std::size_t p = from; p < end; ++p) {
+    out[count] = base + static_cast<std::uint32_t>(p - from);
+    count += (s[p] == first) & (s[p + span] == final);
+  }
+  return count;
+}
+
+// Appends the positions of the set bits of mask, plus base, to out[count...]
+// and returns the new count. Four are written whatever the mask holds; more
+// only when a block has more candidates, which real templates rarely have.
+template <typename Mask>
+inline std::size_t AppendBits(Mask mask, std::uint32_t base, std::uint32_t* out, std::size_t count) {
+  const auto found = static_cast<std::size_t>(std::popcount(mask));
+  std::uint32_t* at = out + count;
+  for (int i = 0; i < 4; ++i) {
+    at[i] = base + static_cast<std::uint32_t>(std::countr_zero(mask));
+    mask &= mask - 1;
+  }
+  if (found > 4) {
+    for (int i = 4; mask != 0; ++i) {
+      at[i] = base + static_cast<std::uint32_t>(std::countr_zero(mask));
+      mask &= mask - 1;
+    }
+  }
+  return count + found;
+}
+
+#if defined(__SSE2__)
+// Sixteen positions per step, one mask bit each.
+std::size_t ListCandidatesSse2(const char16_t* s, std::size_t from, std::size_t end, char16_t first, char16_t final,
+                               std::size_t span, std::uint32_t* out, std::uint32_t base) {
+  const __m128i f = _mm_set1_epi16(static_cast<short>(first));
+  const __m128i l = _mm_set1_epi16(static_cast<short>(final));
+  std::size_t count = 0;
+  std::size_t p = from;
+  for (; p + 16 <= end; p += 16) {
+    const __m128i lo = _mm_and_si128(_mm_cmpeq_epi16(Load8(s + p), f), _mm_cmpeq_epi16(Load8(s + p + span), l));
+    const __m128i hi =
+        _mm_and_si128(_mm_cmpeq_epi16(Load8(s + p + 8), f), _mm_cmpeq_epi16(Load8(s + p + span + 8), l));
+    const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lo, hi)));
+    count = AppendBits(mask, base + static_cast<std::uint32_t>(p - from), out, count);
+  }
+  return count + ListCandidatesPlain(s, p, end, first, final, span, out + count,
+                                     base + static_cast<std::uint32_t>(p - from));
+}
+#endif
+
+#if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define AM_HAVE_AVX2_SCAN 1
+// Sixty-four positions per step, taken only where the processor has AVX2.
+// (A lambda would not inherit this function's target, hence no helpers.)
+__attribute__((target("avx2,bmi,popcnt"))) std::size_t ListCandidatesAvx2(const char16_t* s, std::size_t from,
+                                                                          std::size_t end, char16_t first,
+                                                                          char16_t final, std::size_t span,
+                                                                          std::uint32_t* out, std::uint32_t base) {
+  const __m256i f = _mm256_set1_epi16(static_cast<short>(first));
+  const __m256i l = _mm256_set1_epi16(static_cast<short>(final));
+  std::size_t count = 0;
+  std::size_t p = from;
+  for (; p + 64 <= end; p += 64) {
+    const auto* a = reinterpret_cast<const __m256i*>(s + p);
+    const auto* b = reinterpret_cast<const __m256i*>(s + p + span);
+    __m256i m[4];
+    for (int i = 0; i < 4; ++i)
+      m[i] = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_loadu_si256(a + i), f),
+                              _mm256_cmpeq_epi16(_mm256_loadu_si256(b + i), l));
+    // packs works per 128-bit lane; the permute puts the bytes back in order.
+    const auto low = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(m[0], m[1]), 0xD8)));
+    const auto high = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(m[2], m[3]), 0xD8)));
+    const std::uint64_t mask = low | static_cast<std::uint64_t>(high) << 32;
+    count = AppendBits(mask, base + static_cast<std::uint32_t>(p - from), out, count);
+  }
+  return count + ListCandidatesSse2(s, p, end, first, final, span, out + count,
+                                    base + static_cast<std::uint32_t>(p - from));
+}
+#endif
+
+ListCandidatesFn ChooseListCandidates() noexcept {
+#if defined(AM_HAVE_AVX2_SCAN)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt"))
+    return ListCandidatesAvx2;
+#endif
+#if defined(__SSE2__)
+  return ListCandidatesSse2;
+#else
+  return ListCandidatesPlain;
+#endif
+}
+
 // Calls onHit(p) for each occurrence of token (not empty) in s[0, n), left
-// to right without overlap: the search resumes after each occurrence. Where
-// the processor allows, sixteen candidate positions are tested at once (first
-// and last unit of the token); the fill of a large template is bound by this
-// scan. onHit may rewrite text before p + token length.
+// to right without overlap: the search resumes after each occurrence. onHit
+// may rewrite text before p + token length.
 template <typename OnHit>
-void ForEachToken(char16_t* s, std::size_t n, const std::u16string& token, OnHit&& onHit) {
+void ForEachToken(char16_t* s, std::size_t n, std::u16string_view token, OnHit&& onHit) {
   const std::size_t t = token.size();
   if (t > n) return;
   const std::size_t last = n - t;  // the last position a match may start at
   const char16_t* tk = token.data();
-  const auto matchesAt = [s, tk, t](std::size_t p) {
-    return s[p] == tk[0] && s[p + t - 1] == tk[t - 1] && (t < 2 || SameUnits(s + p + 1, tk + 1, t - 2));
-  };
+  // Chosen once, thread-safely; only read afterwards.
+  static const ListCandidatesFn listCandidates = ChooseListCandidates();
+  std::uint32_t found[kStretch + kListSlack];
   std::size_t next = 0;  // the first position a match may start at
-  std::size_t block = 0;
-#if defined(__SSE2__)
-  const __m128i firstUnit = _mm_set1_epi16(static_cast<short>(tk[0]));
-  const __m128i lastUnit = _mm_set1_epi16(static_cast<short>(tk[t - 1]));
-  // A token of 8 to 16 units is compared as two overlapping blocks of eight,
-  // without a loop whose exit the processor would mispredict at every hit.
-  const bool twoBlocks = t >= 8 && t <= 16;
-  const __m128i tokenHead = twoBlocks ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(tk)) : _mm_setzero_si128();
-  const __m128i tokenTail =
-      twoBlocks ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(tk + t - 8)) : _mm_setzero_si128();
-  const auto sameToken = [&](std::size_t p) {
-    if (twoBlocks) {
-      const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p));
-      const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + p + t - 8));
-      return _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(head, tokenHead), _mm_cmpeq_epi16(tail, tokenTail))) ==
-             0xFFFF;
-    }
-    return t < 2 || SameUnits(s + p + 1, tk + 1, t - 2);
-  };
-  const auto candidates = [&](std::size_t at) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at + t - 1));
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, firstUnit), _mm_cmpeq_epi16(b, lastUnit))));
-  };
-  // Two mask bits per unit; one of each pair is kept.
-  while (block + 16 <= last + 1) {
-    std::uint32_t mask = candidates(block) | (candidates(block + 8) << 16);
-    mask &= 0x55555555u;
-    while (mask != 0) {
-      const std::size_t p = block + static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
-      mask &= mask - 1;
-      if (p >= next && sameToken(p)) {
+  for (std::size_t from = 0; from <= last; from += kStretch) {
+    // The list stays valid while hits are filled in: onHit writes only
+    // before next, and candidates before next are skipped.
+    const std::size_t end = last + 1 - from < kStretch ? last + 1 : from + kStretch;
+    const std::size_t count = listCandidates(s, from, end, tk[0], tk[t - 1], t - 1, found, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t p = from + found[i];
+      if (p >= next && SameUnits(s + p, tk, t)) {
         onHit(p);
         next = p + t;
       }
-    }
-    block = block + 16 > next ? block + 16 : next;
-  }
-#endif
-  for (std::size_t p = block > next ? block : next; p <= last;) {
-    if (matchesAt(p)) {
-      onHit(p);
-      p += t;
-    } else {
-      ++p;
     }
   }
 }
@@ -164,7 +254,7 @@ std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16strin
       if (write != read) std::char_traits<char16_t>::move(s + write, s + read, hit - read);
       write += hit - read;
       moveCursor(write);
-      for (std::size_t i = 0; i < v; ++i) s[write + i] = value[i];
+      std::char_traits<char16_t>::copy(s + write, value.data(), v);
       write += v;
       read = hit + t;
       ++count;
