@@ -331,5 +331,62 @@ TEST(PageTemplatePlaceholder, OnePassEqualsStepwiseReplacement) {
   }
 }
 
+// The token of length `length` with empty markers: the name itself, its first
+// and last unit alike so that the scan's first-and-last test lets through
+// many near misses.
+std::u16string EdgeToken(std::size_t length) {
+  std::u16string token(length, u'b');
+  token.front() = u'A';
+  token.back() = u'A';
+  return token;
+}
+
+TEST(PageTemplatePlaceholder, TokensAtEveryOffsetAroundLongTextBoundaries) {
+  // The fill works through long texts in stretches and blocks of many units;
+  // a token straddling any such boundary, or ending the text, is still one.
+  for (const std::size_t length : {1u, 2u, 7u, 8u, 9u, 16u, 17u, 33u, 65u}) {
+    const std::u16string token = EdgeToken(length);
+    for (std::size_t at = 0; at < 4200; at += (at + 80 < 2048 || (at > 2100 && at + 80 < 4096)) ? 61 : 1) {
+      std::u16string text(at, u'z');
+      text += token;
+      text.append(at % 3 == 0 ? 0 : 100, u'z');
+      PageTemplate t(text, u"", u"");
+      ASSERT_EQ(t.SetPlaceholder(token, u"<>"), 1u) << "length " << length << " at " << at;
+      ASSERT_EQ(t.GetText(), std::u16string(at, u'z') + u"<>" + text.substr(at + length));
+    }
+  }
+}
+
+TEST(PageTemplatePlaceholder, LongTextsMatchStepwiseReplacement) {
+  std::mt19937 rng(2718);
+  for (const std::size_t length : {1u, 3u, 8u, 10u, 17u, 40u}) {
+    const std::u16string token = EdgeToken(length);
+    // Near misses: first and last unit right, middle wrong; runs of the
+    // first unit, many candidates close together; overlapping tokens.
+    std::u16string nearMiss = token;
+    if (length > 2) nearMiss[length / 2] = u'c';
+    const std::u16string pieces[] = {token, nearMiss, u"A", u"AAAAAAAA", u"zz", std::u16string(97, u'z'),
+                                     token + token.substr(1), u"b"};
+    const std::u16string values[] = {u"", u"v", token, std::u16string(length, u'q'), std::u16string(length + 5, u'w')};
+    for (int round = 0; round < 12; ++round) {
+      std::u16string text;
+      const std::size_t size = 2048 * (1 + round % 3) + rng() % 300;
+      while (text.size() < size) text += pieces[rng() % std::size(pieces)];
+      const std::u16string& value = values[rng() % std::size(values)];
+      const std::size_t cursorAt = rng() % (text.size() + 1);
+
+      PageTemplate t(text.substr(0, cursorAt) + u"[[S]]k[[S/]]" + text.substr(cursorAt), u"", u"", u"[[", u"]]",
+                     u"/]]");
+      ASSERT_EQ(t.ExtractSection(u"S"), u"k");
+      std::u16string expected = text;
+      std::size_t expectedCursor = cursorAt;
+      const std::size_t expectedCount = StepwiseFill(expected, expectedCursor, token, value);
+      ASSERT_EQ(t.SetPlaceholder(token, value), expectedCount) << "length " << length << " round " << round;
+      ASSERT_EQ(t.GetText(), expected) << "length " << length << " round " << round;
+      ASSERT_EQ(t.Cursor(), expectedCursor) << "length " << length << " round " << round;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace albummaker
