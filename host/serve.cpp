@@ -339,10 +339,8 @@ public:
             ShortPage(res, 500, "Internal Server Error");
         });
         set_logger([this](const httplib::Request& req, const httplib::Response& res) { LogAccess(req, res); });
-        set_read_timeout(limits.readTimeout);
-        set_write_timeout(limits.writeTimeout);
-        set_keep_alive_timeout(std::max<time_t>(1, limits.keepAliveTimeout.count() / 1000));
-        set_keep_alive_max_count(limits.maxRequestsPerConnection);
+        // Time-outs and keep-alive are the connection loop's own (below);
+        // should a body ever be read, none is accepted.
         set_payload_max_length(0);
     }
 
