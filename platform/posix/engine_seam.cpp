@@ -12,87 +12,11 @@
 #include <string>
 
 #include "cp1252.h"
+#include "utf8.h"
 #include "platform_seam.h"
 
 namespace albummaker::seam {
 namespace {
-
-void AppendUtf8AsUtf16(const unsigned char* s, std::size_t n, std::u16string& out) {
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned char b = s[i];
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    std::size_t len = 0;
-    std::uint32_t cp = 0;
-    std::uint32_t min = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2, cp = b & 0x1Fu, min = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3, cp = b & 0x0Fu, min = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4, cp = b & 0x07u, min = 0x10000;
-    }
-    bool valid = len != 0 && i + len <= n;
-    for (std::size_t k = 1; valid && k < len; ++k) {
-      const unsigned char c = s[i + k];
-      if ((c & 0xC0) != 0x80)
-        valid = false;
-      else
-        cp = (cp << 6) | (c & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if (valid && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
-    if (!valid) {
-      out.push_back(static_cast<char16_t>(0xDC00u + b));
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800u + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00u + (cp & 0x3FFu)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-}
-
-std::string Utf16ToBytes(const std::u16string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    std::uint32_t cp = s[i];
-    if (cp >= 0xDC80 && cp <= 0xDCFF) {
-      out.push_back(static_cast<char>(cp - 0xDC00));
-      continue;
-    }
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00u);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c; }
 
@@ -133,7 +57,7 @@ std::uint32_t Win32ErrorFromErrno(int e) {
 void ListFolder(const std::u16string& folderPath, const std::u16string_view* extensions,
                 std::size_t extensionCount, const EntrySink& onEntry) {
   if (folderPath.empty() || extensionCount == 0) return;
-  const std::string path = Utf16ToBytes(folderPath);
+  const std::string path = utf8::FromUtf16(folderPath);
   std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
   if (!dir) return;
   const int fd = dirfd(dir.get());
@@ -161,7 +85,7 @@ void ListFolder(const std::u16string& folderPath, const std::u16string_view* ext
       if (type == DT_DIR) skip = true;
     }
     name.clear();
-    AppendUtf8AsUtf16(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), name);
+    utf8::AppendAsUtf16(bytes, name);
     onEntry(name, skip);
   }
 }
@@ -169,7 +93,7 @@ void ListFolder(const std::u16string& folderPath, const std::u16string_view* ext
 bool ReadOnlyFile::Open(const std::u16string& path) {
   Close();
   if (path.empty()) return false;
-  const std::string bytes = Utf16ToBytes(path);
+  const std::string bytes = utf8::FromUtf16(path);
   // A path with an embedded NUL would name another file.
   if (bytes.find('\0') != std::string::npos) return false;
   int fd;

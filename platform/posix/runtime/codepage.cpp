@@ -2,6 +2,7 @@
 // accepted. Results, counts and error numbers follow the Win32 functions:
 // a length of -1 counts the terminating NUL, a destination size of 0 only
 // measures, and a destination that is too small fails the whole call.
+#include "utf8.h"
 #include <cstring>
 #include <string>
 
@@ -75,33 +76,6 @@ bool DecodeUtf8(const unsigned char *p, size_t n, bool strict, std::u16string &o
     i += need + 1;
   }
   return true;
-}
-
-void EncodeUtf8(const char16_t *s, size_t n, std::string &out) {
-  for (size_t i = 0; i < n; ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = kReplacement;  // an unpaired surrogate has no UTF-8 form
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
 }
 
 int Fail(DWORD error) {
@@ -188,7 +162,8 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceUn
         }
       }
     } else {
-      EncodeUtf8(source, n, text);
+      // Windows writes U+FFFD for an unpaired surrogate; no escaped bytes here.
+      text = albummaker::utf8::FromUtf16(std::u16string_view(source, n), false);
     }
   } catch (...) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "typelib_impl.h"
+#include "utf8.h"
 
 namespace albumrt {
 namespace tlb {
@@ -245,38 +246,6 @@ __attribute__((weak)) HRESULT LoadTypeLibFromModule(const char16_t*, ITypeLib** 
 
 namespace {
 
-// UTF-16 path to the UTF-8 bytes the file system takes; false for unpaired
-// surrogates.
-bool PathToUtf8(const char16_t* path, std::string& out) {
-  for (size_t i = 0; path[i] != 0; ++i) {
-    uint32_t cp = path[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF) {
-      const uint32_t lo = path[i + 1];
-      if (lo < 0xDC00 || lo > 0xDFFF) return false;
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-      ++i;
-    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-      return false;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return true;
-}
-
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -329,8 +298,8 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
       file.reset(std::fopen(path.c_str(), "rb"));
     }
     if (!file) {
-      path.clear();
-      if (!albumrt::PathToUtf8(szFile, path) || path.empty()) return TYPE_E_CANTLOADLIBRARY;
+      path = albummaker::utf8::FromUtf16(szFile);
+      if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
       file.reset(std::fopen(path.c_str(), "rb"));
     }
     if (!file) return TYPE_E_CANTLOADLIBRARY;
