@@ -90,39 +90,46 @@ std::size_t ListCandidatesPlain(const char16_t* s, std::size_t from, std::size_t
   return count;
 }
 
-// Appends the positions of the set bits of mask, plus base, to out[count...]
-// and returns the new count. Four are written whatever the mask holds; more
-// only when a block has more candidates, which real templates rarely have.
-template <typename Mask>
-inline std::size_t AppendBits(Mask mask, std::uint32_t base, std::uint32_t* out, std::size_t count) {
-  const auto found = static_cast<std::size_t>(std::popcount(mask));
+#if defined(__SSE2__)
+// Appends the positions of the set bits of a 64-unit block's mask, plus base,
+// to out[count...] and returns the new count. Four are written whatever the
+// mask holds; more only when a block has more candidates, which real
+// templates rarely have. Nothing here may branch on the mask or call the
+// library (the baseline instruction set has no bit count): either would cost
+// more than the scan. The top bit keeps the bit search from seeing zero, where
+// it is undefined; it changes no position that is used.
+inline std::size_t AppendBits(std::uint64_t mask, std::uint32_t base, std::uint32_t* out, std::size_t count) {
+  std::uint64_t c = mask - ((mask >> 1) & 0x5555555555555555u);
+  c = (c & 0x3333333333333333u) + ((c >> 2) & 0x3333333333333333u);
+  const auto found = static_cast<std::size_t>((((c + (c >> 4)) & 0x0F0F0F0F0F0F0F0Fu) * 0x0101010101010101u) >> 56);
+  constexpr std::uint64_t kTop = std::uint64_t{1} << 63;
   std::uint32_t* at = out + count;
   for (int i = 0; i < 4; ++i) {
-    at[i] = base + static_cast<std::uint32_t>(std::countr_zero(mask));
+    at[i] = base + static_cast<std::uint32_t>(__builtin_ctzll(mask | kTop));
     mask &= mask - 1;
   }
-  if (found > 4) {
-    for (int i = 4; mask != 0; ++i) {
-      at[i] = base + static_cast<std::uint32_t>(std::countr_zero(mask));
-      mask &= mask - 1;
-    }
+  for (std::size_t i = 4; i < found; ++i) {
+    at[i] = base + static_cast<std::uint32_t>(__builtin_ctzll(mask | kTop));
+    mask &= mask - 1;
   }
   return count + found;
 }
 
-#if defined(__SSE2__)
-// Sixteen positions per step, one mask bit each.
+// Sixty-four positions per step, one mask bit each.
 std::size_t ListCandidatesSse2(const char16_t* s, std::size_t from, std::size_t end, char16_t first, char16_t final,
                                std::size_t span, std::uint32_t* out, std::uint32_t base) {
   const __m128i f = _mm_set1_epi16(static_cast<short>(first));
   const __m128i l = _mm_set1_epi16(static_cast<short>(final));
+  const auto test = [s, span, f, l](std::size_t p) {
+    return _mm_and_si128(_mm_cmpeq_epi16(Load8(s + p), f), _mm_cmpeq_epi16(Load8(s + p + span), l));
+  };
+  const auto bits16 = [&test](std::size_t p) {
+    return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(test(p), test(p + 8)))));
+  };
   std::size_t count = 0;
   std::size_t p = from;
-  for (; p + 16 <= end; p += 16) {
-    const __m128i lo = _mm_and_si128(_mm_cmpeq_epi16(Load8(s + p), f), _mm_cmpeq_epi16(Load8(s + p + span), l));
-    const __m128i hi =
-        _mm_and_si128(_mm_cmpeq_epi16(Load8(s + p + 8), f), _mm_cmpeq_epi16(Load8(s + p + span + 8), l));
-    const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lo, hi)));
+  for (; p + 64 <= end; p += 64) {
+    const std::uint64_t mask = bits16(p) | bits16(p + 16) << 16 | bits16(p + 32) << 32 | bits16(p + 48) << 48;
     count = AppendBits(mask, base + static_cast<std::uint32_t>(p - from), out, count);
   }
   return count + ListCandidatesPlain(s, p, end, first, final, span, out + count,
@@ -132,6 +139,22 @@ std::size_t ListCandidatesSse2(const char16_t* s, std::size_t from, std::size_t 
 
 #if defined(__SSE2__) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define AM_HAVE_AVX2_SCAN 1
+// As above for a block of 64, where the processor counts and finds bits.
+__attribute__((target("avx2,bmi,popcnt"))) inline std::size_t AppendBits64(std::uint64_t mask, std::uint32_t base,
+                                                                            std::uint32_t* out, std::size_t count) {
+  const auto found = static_cast<std::size_t>(std::popcount(mask));
+  std::uint32_t* at = out + count;
+  for (int i = 0; i < 4; ++i) {
+    at[i] = base + static_cast<std::uint32_t>(std::countr_zero(mask));
+    mask &= mask - 1;
+  }
+  for (std::size_t i = 4; i < found; ++i) {
+    at[i] = base + static_cast<std::uint32_t>(std::countr_zero(mask));
+    mask &= mask - 1;
+  }
+  return count + found;
+}
+
 // Sixty-four positions per step, taken only where the processor has AVX2.
 // (A lambda would not inherit this function's target, hence no helpers.)
 __attribute__((target("avx2,bmi,popcnt"))) std::size_t ListCandidatesAvx2(const char16_t* s, std::size_t from,
@@ -154,8 +177,7 @@ __attribute__((target("avx2,bmi,popcnt"))) std::size_t ListCandidatesAvx2(const 
         _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(m[0], m[1]), 0xD8)));
     const auto high = static_cast<std::uint32_t>(
         _mm256_movemask_epi8(_mm256_permute4x64_epi64(_mm256_packs_epi16(m[2], m[3]), 0xD8)));
-    const std::uint64_t mask = low | static_cast<std::uint64_t>(high) << 32;
-    count = AppendBits(mask, base + static_cast<std::uint32_t>(p - from), out, count);
+    count = AppendBits64(low | std::uint64_t{high} << 32, base + static_cast<std::uint32_t>(p - from), out, count);
   }
   return count + ListCandidatesSse2(s, p, end, first, final, span, out + count,
                                     base + static_cast<std::uint32_t>(p - from));
