@@ -21,12 +21,9 @@ class AlbumClient {
   virtual void SetPageTemplatePath(const std::u16string& path) = 0;
   // The Page* functions may be called from many threads at once.
   virtual PageResult PageByIndex(int32_t index) = 0;              // by position
-  // A name, handed to the component as a string. The component tries the
-  // integer reading of a string first, so a name such as "1" selects by
-  // position there, exactly as it does for any late-bound caller.
-  virtual PageResult PageByName(const std::u16string& name) = 0;
-  // A text that reads as a 32-bit integer selects by position, anything else
-  // by name.
+  // A picture's name or any other text, handed to the component as a string:
+  // a text with a 32-bit integer reading (such as "2") selects by position,
+  // anything else by name, exactly as for any late-bound caller.
   virtual PageResult PageByText(const std::u16string& text) = 0;
 };
 

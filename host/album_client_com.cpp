@@ -8,10 +8,10 @@
 #include <exception>
 #include <mutex>
 
-#include "album_client.h"
 #include "album_maker_interface.h"
 #include "class_factory.h"
 #include "com_util.h"
+#include "variant_album_client.h"
 
 namespace albummaker::host {
 namespace {
@@ -53,11 +53,8 @@ std::u16string ErrorText(HRESULT hr) {
   return CodeText(hr);
 }
 
-BSTR NewBstr(const std::u16string& text) {
-  return SysAllocStringLen(AsOle(text.c_str()), static_cast<UINT>(text.size()));
-}
 
-class ComAlbumClient final : public AlbumClient {
+class ComAlbumClient final : public VariantAlbumClient {
  public:
   HRESULT Create() {
     ComRef<IClassFactory> factory;
@@ -74,25 +71,9 @@ class ComAlbumClient final : public AlbumClient {
     ScopedBstr value(NewBstr(path));
     maker_->put_PageTemplatePath(value.Get());
   }
-  PageResult PageByIndex(int32_t index) override {
-    ScopedVariant selector;
-    V_VT(selector.Get()) = VT_I4;
-    V_I4(selector.Get()) = index;
-    return Render(*selector.Get());
-  }
-  PageResult PageByName(const std::u16string& name) override { return PageByText(name); }
-  // The object reads a numeric text as a position itself.
-  PageResult PageByText(const std::u16string& text) override {
-    ScopedVariant selector;
-    BSTR value = NewBstr(text);
-    if (value == nullptr) return PageResult{false, {}, u"Out of memory."};
-    V_VT(selector.Get()) = VT_BSTR;
-    V_BSTR(selector.Get()) = value;
-    return Render(*selector.Get());
-  }
 
  private:
-  PageResult Render(VARIANT selector) {
+  PageResult Render(const VARIANT& selector) override {
     PageResult result;
     // Null path arguments leave the object's paths as they are.
     VARIANT keep;

@@ -11,6 +11,7 @@
 
 #include "com_util.h"
 #include "commands.h"
+#include "variant_album_client.h"
 
 namespace albummaker::host {
 namespace {
@@ -25,9 +26,6 @@ std::u16string Ascii(const std::string& text) { return std::u16string(text.begin
 
 std::u16string CodeText(HRESULT hr) { return Ascii("Failure " + DescribeResult(static_cast<long>(hr)) + "."); }
 
-BSTR NewBstr(const std::u16string& text) {
-  return SysAllocStringLen(AsOle(text.c_str()), static_cast<UINT>(text.size()));
-}
 
 // What an EXCEPINFO owns, freed on every path.
 class ScopedExcepInfo {
@@ -61,7 +59,7 @@ class Apartment {
   HRESULT hr_;
 };
 
-class DispatchAlbumClient final : public AlbumClient {
+class DispatchAlbumClient final : public VariantAlbumClient {
  public:
   HRESULT Create(const std::u16string& progId) {
     if (FAILED(apartment_.Result())) return apartment_.Result();
@@ -83,21 +81,6 @@ class DispatchAlbumClient final : public AlbumClient {
   void SetFolderPath(const std::u16string& path) override { Put(folderPath_, path); }
   void SetPageTemplatePath(const std::u16string& path) override { Put(pageTemplatePath_, path); }
 
-  PageResult PageByIndex(int32_t index) override {
-    ScopedVariant selector;
-    V_VT(selector.Get()) = VT_I4;
-    V_I4(selector.Get()) = index;
-    return Render(*selector.Get());
-  }
-  PageResult PageByName(const std::u16string& name) override { return PageByText(name); }
-  PageResult PageByText(const std::u16string& text) override {
-    ScopedVariant selector;
-    BSTR value = NewBstr(text);
-    if (value == nullptr) return PageResult{false, {}, u"Out of memory."};
-    V_VT(selector.Get()) = VT_BSTR;
-    V_BSTR(selector.Get()) = value;
-    return Render(*selector.Get());
-  }
 
  private:
   void Put(DISPID id, const std::u16string& text) {
@@ -110,7 +93,7 @@ class DispatchAlbumClient final : public AlbumClient {
     dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
   }
 
-  PageResult Render(const VARIANT& selector) {
+  PageResult Render(const VARIANT& selector) override {
     // Arguments go last to first; Null paths keep the object's paths.
     VARIANT args[3];
     VariantInit(&args[0]);

@@ -101,7 +101,7 @@ int RunRender(const Args& args, std::ostream& out, std::ostream& err) {
   }
   album->SetFolderPath(Utf8ToUtf16(*folder));
   album->SetPageTemplatePath(Utf8ToUtf16(*templateFile));
-  const PageResult result = name ? album->PageByName(Utf8ToUtf16(*name)) : album->PageByIndex(position);
+  const PageResult result = name ? album->PageByText(Utf8ToUtf16(*name)) : album->PageByIndex(position);
   if (!result.ok) {
     err << Utf16ToUtf8(result.error) << '\n';
     return kExitFailure;

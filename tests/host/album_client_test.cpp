@@ -52,10 +52,10 @@ TEST_F(AlbumClientTest, AnyOtherTextSelectsByName) {
   EXPECT_EQ(Page(u"2147483648"), u"7.jpg");   // too large for 32 bits
   EXPECT_EQ(Page(u"+"), u"7.jpg");
   EXPECT_EQ(Page(u""), u"7.jpg");
-  const PageResult byName = client_->PageByName(u"C.Jpg");
+  const PageResult byName = client_->PageByText(u"C.Jpg");
   ASSERT_TRUE(byName.ok);
   EXPECT_EQ(byName.page, u"c.jpg");
-  EXPECT_EQ(client_->PageByName(u"missing.jpg").page, u"7.jpg");
+  EXPECT_EQ(client_->PageByText(u"missing.jpg").page, u"7.jpg");
   EXPECT_EQ(client_->PageByIndex(2).page, u"b.jpg");
 }
 
