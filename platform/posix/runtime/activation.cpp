@@ -10,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "runtime_internal.h"
+
 namespace {
+
+using albumrt::Narrow;
+using albumrt::Widen;
 
 struct ThreadCom {
   ULONG count = 0;
@@ -22,24 +27,6 @@ thread_local ThreadCom t_com;
 std::atomic<long> g_multithreaded{0};
 
 bool ThreadMayActivate() { return t_com.count > 0 || g_multithreaded.load() > 0; }
-
-std::string Narrow(const OLECHAR* text) {
-  int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-  out.resize(static_cast<size_t>(bytes) - 1);
-  return out;
-}
-
-std::u16string Widen(const std::string& text) {
-  int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  if (units <= 0) return {};
-  std::u16string out(static_cast<size_t>(units), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), units);
-  out.resize(static_cast<size_t>(units) - 1);
-  return out;
-}
 
 // The default string value of HKCR\<path>; false when the key or the value
 // is missing or is not a string.

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "cp1252.h"
+#include "runtime_internal.h"
 
 namespace {
 
@@ -211,3 +212,26 @@ int lstrlenW(LPCWSTR s) {
 UINT GetACP(void) { return kCp1252; }
 
 }  // extern "C"
+
+namespace albumrt {
+
+std::string Narrow(const OLECHAR *text) {
+  if (text == nullptr) return {};
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+  out.resize(static_cast<size_t>(bytes) - 1);
+  return out;
+}
+
+std::u16string Widen(const std::string &text) {
+  const int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (units <= 0) return {};
+  std::u16string out(static_cast<size_t>(units), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), units);
+  out.resize(static_cast<size_t>(units) - 1);
+  return out;
+}
+
+}  // namespace albumrt

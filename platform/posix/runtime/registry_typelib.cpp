@@ -18,30 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "runtime_internal.h"
+
 namespace {
+
+using albumrt::Narrow;
+using albumrt::Widen;
 
 // Interfaces marshalled from their type information, and pure dispinterfaces.
 constexpr const char* kOleAutomationMarshaler = "{00020424-0000-0000-C000-000000000046}";
 constexpr const char* kDispatchMarshaler = "{00020420-0000-0000-C000-000000000046}";
-
-std::string Narrow(const OLECHAR* text) {
-  if (text == nullptr) return {};
-  int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-  out.resize(static_cast<size_t>(bytes) - 1);
-  return out;
-}
-
-std::u16string Widen(const std::string& text) {
-  int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  if (units <= 0) return {};
-  std::u16string out(static_cast<size_t>(units), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), units);
-  out.resize(static_cast<size_t>(units) - 1);
-  return out;
-}
 
 std::string GuidText(REFGUID guid) {
   OLECHAR buf[39];

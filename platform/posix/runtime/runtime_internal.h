@@ -3,6 +3,8 @@
 
 #include <ole2.h>
 
+#include <string>
+
 namespace albumrt {
 
 // Releases a COM reference at scope end.
@@ -28,5 +30,10 @@ class Ref {
  private:
   T *p_ = nullptr;
 };
+
+// Text in the ANSI code page and back, for registry names and data and for
+// paths that the ANSI functions take; empty when there is no conversion.
+std::string Narrow(const OLECHAR *text);
+std::u16string Widen(const std::string &text);
 
 }  // namespace albumrt
