@@ -26,6 +26,7 @@ std::uint32_t ReadFailure() noexcept { return g_readFailure.load(std::memory_ord
 void Reset() noexcept {
   SetAllocationLimit(static_cast<std::size_t>(-1));
   SetReadFailure(0);
+  SelectTokenScan(TokenScan::kAuto);
 }
 }  // namespace test_hooks
 

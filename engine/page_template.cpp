@@ -1,5 +1,7 @@
 #include "page_template.h"
+#include "engine_test_hooks.h"
 
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -197,6 +199,16 @@ ListCandidatesFn ChooseListCandidates() noexcept {
 #endif
 }
 
+// Null unless a test forced a scan; read once per fill.
+std::atomic<ListCandidatesFn> g_forcedScan{nullptr};
+
+ListCandidatesFn CurrentListCandidates() noexcept {
+  // Chosen once, thread-safely; only read afterwards.
+  static const ListCandidatesFn best = ChooseListCandidates();
+  const ListCandidatesFn forced = g_forcedScan.load(std::memory_order_relaxed);
+  return forced != nullptr ? forced : best;
+}
+
 // Calls onHit(p) for each occurrence of token (not empty) in s[0, n), left
 // to right without overlap: the search resumes after each occurrence. onHit
 // may rewrite text before p + token length.
@@ -206,8 +218,7 @@ void ForEachToken(char16_t* s, std::size_t n, std::u16string_view token, OnHit&&
   if (t > n) return;
   const std::size_t last = n - t;  // the last position a match may start at
   const char16_t* tk = token.data();
-  // Chosen once, thread-safely; only read afterwards.
-  static const ListCandidatesFn listCandidates = ChooseListCandidates();
+  const ListCandidatesFn listCandidates = CurrentListCandidates();
   std::uint32_t found[kStretch + kListSlack];
   std::size_t next = 0;  // the first position a match may start at
   for (std::size_t from = 0; from <= last; from += kStretch) {
@@ -226,6 +237,33 @@ void ForEachToken(char16_t* s, std::size_t n, std::u16string_view token, OnHit&&
 }
 
 }  // namespace
+
+namespace test_hooks {
+bool SelectTokenScan(TokenScan scan) noexcept {
+  ListCandidatesFn chosen = nullptr;
+  switch (scan) {
+    case TokenScan::kAuto: break;
+    case TokenScan::kPlain: chosen = ListCandidatesPlain; break;
+    case TokenScan::kSse2:
+#if defined(__SSE2__)
+      chosen = ListCandidatesSse2;
+      break;
+#else
+      return false;
+#endif
+    case TokenScan::kAvx2:
+#if defined(AM_HAVE_AVX2_SCAN)
+      if (ChooseListCandidates() != ListCandidatesAvx2) return false;
+      chosen = ListCandidatesAvx2;
+      break;
+#else
+      return false;
+#endif
+  }
+  g_forcedScan.store(chosen, std::memory_order_relaxed);
+  return true;
+}
+}  // namespace test_hooks
 
 const MarkerSet& DefaultMarkers() noexcept {
   // Constant-initialised would need constexpr strings; a function-local static

@@ -3,6 +3,7 @@
 #include <iterator>
 #include <random>
 
+#include "engine_test_hooks.h"
 #include "page_template.h"
 
 namespace albummaker {
@@ -341,9 +342,9 @@ std::u16string EdgeToken(std::size_t length) {
   return token;
 }
 
-TEST(PageTemplatePlaceholder, TokensAtEveryOffsetAroundLongTextBoundaries) {
-  // The fill works through long texts in stretches and blocks of many units;
-  // a token straddling any such boundary, or ending the text, is still one.
+// The fill works through long texts in stretches and blocks of many units;
+// a token straddling any such boundary, or ending the text, is still one.
+void CheckTokensAtEveryOffset() {
   for (const std::size_t length : {1u, 2u, 7u, 8u, 9u, 16u, 17u, 33u, 65u}) {
     const std::u16string token = EdgeToken(length);
     for (std::size_t at = 0; at < 4200; at += (at + 80 < 2048 || (at > 2100 && at + 80 < 4096)) ? 61 : 1) {
@@ -357,7 +358,7 @@ TEST(PageTemplatePlaceholder, TokensAtEveryOffsetAroundLongTextBoundaries) {
   }
 }
 
-TEST(PageTemplatePlaceholder, LongTextsMatchStepwiseReplacement) {
+void CheckLongTextsAgainstStepwise() {
   std::mt19937 rng(2718);
   for (const std::size_t length : {1u, 3u, 8u, 10u, 17u, 40u}) {
     const std::u16string token = EdgeToken(length);
@@ -386,6 +387,40 @@ TEST(PageTemplatePlaceholder, LongTextsMatchStepwiseReplacement) {
       ASSERT_EQ(t.Cursor(), expectedCursor) << "length " << length << " round " << round;
     }
   }
+}
+
+TEST(PageTemplatePlaceholder, TokensAtEveryOffsetAroundLongTextBoundaries) {
+  ASSERT_NO_FATAL_FAILURE(CheckTokensAtEveryOffset());
+}
+
+TEST(PageTemplatePlaceholder, LongTextsMatchStepwiseReplacement) {
+  ASSERT_NO_FATAL_FAILURE(CheckLongTextsAgainstStepwise());
+}
+
+// The fill picks its candidate scan by processor; each scan this build and
+// processor have must fill exactly alike, not only the one picked here.
+class PageTemplateScan : public ::testing::Test {
+ protected:
+  void TearDown() override { test_hooks::SelectTokenScan(test_hooks::TokenScan::kAuto); }
+};
+
+TEST_F(PageTemplateScan, EveryAvailableScanFillsAlike) {
+  using test_hooks::TokenScan;
+  EXPECT_TRUE(test_hooks::SelectTokenScan(TokenScan::kPlain));
+#if defined(__SSE2__)
+  EXPECT_TRUE(test_hooks::SelectTokenScan(TokenScan::kSse2));
+#else
+  EXPECT_FALSE(test_hooks::SelectTokenScan(TokenScan::kSse2));
+#endif
+  int tested = 0;
+  for (const TokenScan scan : {TokenScan::kPlain, TokenScan::kSse2, TokenScan::kAvx2}) {
+    if (!test_hooks::SelectTokenScan(scan)) continue;
+    ++tested;
+    SCOPED_TRACE(testing::Message() << "scan " << static_cast<int>(scan));
+    ASSERT_NO_FATAL_FAILURE(CheckTokensAtEveryOffset());
+    ASSERT_NO_FATAL_FAILURE(CheckLongTextsAgainstStepwise());
+  }
+  EXPECT_GE(tested, 1);
 }
 
 }  // namespace
