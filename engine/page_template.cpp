@@ -344,7 +344,9 @@ std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16strin
 
   std::u16string out;
   ForEachToken(s, n, token, [&](std::size_t hit) {
-    if (count == 0) out.reserve(n + (v - t) * 16);
+    // Room for a few more replacements of a short value; a long one gets room
+    // for itself only, so a large value never asks for many times its size.
+    if (count == 0) out.reserve(n + (v - t) * (v - t <= 4096 ? 16 : 1));
     out.append(s + read, hit - read);
     moveCursor(out.size());
     out.append(value);

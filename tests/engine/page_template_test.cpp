@@ -114,6 +114,17 @@ TEST(PageTemplatePlaceholder, ValueMayBeTheTemplatesOwnText) {
   EXPECT_EQ(grow.GetText(), u"^tq_N^xx");
 }
 
+TEST(PageTemplatePlaceholder, VeryLongValueNeedsNoMoreThanTheResult) {
+  // 80 MiB of value: the result fits a 32-bit process easily, room for many
+  // copies of the value does not.
+  const std::u16string value(std::size_t{40} << 20, u'v');
+  PageTemplate t(u"a^tq_N^b");
+  EXPECT_EQ(t.SetPlaceholder(u"N", value), 1u);
+  ASSERT_EQ(t.GetText().size(), value.size() + 2);
+  EXPECT_EQ(t.GetText().front(), u'a');
+  EXPECT_EQ(t.GetText().back(), u'b');
+}
+
 TEST(PageTemplatePlaceholder, EmptyTokenChangesNothing) {
   PageTemplate t(u"abc", u"", u"");
   EXPECT_EQ(t.SetPlaceholder(u"", u"X"), 0u);
