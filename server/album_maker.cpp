@@ -375,7 +375,11 @@ HRESULT STDMETHODCALLTYPE AlbumMaker::getAlbumPage(VARIANT FileNameOrIndex, VARI
 // ISupportErrorInfo -------------------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE AlbumMaker::InterfaceSupportsErrorInfo(REFIID iid) {
-  return SameGuid(iid, kIidAlbumMaker) ? S_OK : S_FALSE;
+  // A C caller can pass a null IID; read through a volatile so the test is
+  // not optimised away as a null reference.
+  const IID* const volatile address = &iid;
+  if (address == nullptr) return E_POINTER;
+  return SameGuid(*address, kIidAlbumMaker) ? S_OK : S_FALSE;
 }
 
 }  // namespace albummaker::server

@@ -2,6 +2,8 @@
 // argument conversions of getAlbumPage, error information and QueryInterface.
 #include "server_test_support.h"
 
+#include <cstring>
+
 namespace albummaker::server::testing {
 namespace {
 
@@ -266,6 +268,19 @@ TEST_F(AlbumMakerTest, NullArgumentsAnswerEPointer) {
   EXPECT_EQ(Maker()->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id), E_POINTER);
   LPOLESTR name = const_cast<LPOLESTR>(AsOle(u"FolderPath"));
   EXPECT_EQ(Maker()->GetIDsOfNames(IID_NULL, &name, 1, 0, nullptr), E_POINTER);
+}
+
+// A C client calls through the table of function pointers and may pass a
+// null IID, which a C++ caller cannot express.
+TEST_F(AlbumMakerTest, NullIidFromACallerAnswersEPointer) {
+  ComRef<ISupportErrorInfo> support;
+  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
+  using SupportsFn = HRESULT(STDMETHODCALLTYPE*)(ISupportErrorInfo*, const IID*);
+  void** table = *reinterpret_cast<void***>(support.Get());
+  SupportsFn supports = nullptr;
+  std::memcpy(&supports, &table[3], sizeof supports);  // after the three IUnknown slots
+  EXPECT_EQ(supports(support.Get(), &kIidAlbumMaker), S_OK);
+  EXPECT_EQ(supports(support.Get(), nullptr), E_POINTER);
 }
 
 }  // namespace
