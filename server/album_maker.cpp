@@ -51,9 +51,10 @@ ErrorInfoRecord MakeErrorInfoRecord(const char* message) {
 
 HRESULT ReportError(const char* message) {
   try {
-    const ErrorInfoRecord record = MakeErrorInfoRecord(message);
+    // The ProgID is looked up only once there is an object to take it.
     ComRef<ICreateErrorInfo> create;
     if (FAILED(CreateErrorInfo(create.Put())) || !create) return DISP_E_EXCEPTION;
+    const ErrorInfoRecord record = MakeErrorInfoRecord(message);
     create->SetGUID(record.interfaceGuid);
     if (record.hasSource) create->SetSource(const_cast<LPOLESTR>(AsOle(record.source.c_str())));
     create->SetDescription(const_cast<LPOLESTR>(AsOle(record.description.c_str())));
