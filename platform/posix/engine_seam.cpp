@@ -126,15 +126,25 @@ bool ReadOnlyFile::Read(void* buffer, std::uint32_t count, std::uint32_t& bytesR
     errorNumber = 6;  // ERROR_INVALID_HANDLE
     return false;
   }
-  ssize_t n;
-  do {
-    n = read(static_cast<int>(handle_), buffer, count);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    errorNumber = Win32ErrorFromErrno(errno);
-    return false;
+  // read() moves at most about 2 GiB at a time: go on until the count is
+  // read or the file ends, so that one call reads the file as one ReadFile
+  // would.
+  auto* to = static_cast<char*>(buffer);
+  std::uint32_t total = 0;
+  while (total < count) {
+    const ssize_t n = read(static_cast<int>(handle_), to + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      // A pipe that has delivered some bytes and has no more yet: those are
+      // the read.
+      if (total > 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      errorNumber = Win32ErrorFromErrno(errno);
+      return false;
+    }
+    if (n == 0) break;
+    total += static_cast<std::uint32_t>(n);
   }
-  bytesRead = static_cast<std::uint32_t>(n);
+  bytesRead = total;
   return true;
 }
 

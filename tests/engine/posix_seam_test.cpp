@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -155,6 +157,34 @@ TEST(PosixTemplateFile, ShortReadUsesOnlyTheBytesDelivered) {
   engine.SetFolderPath(dir.Wide().c_str());
   engine.SetPageTemplatePath(online.u16string().c_str());
   EXPECT_EQ(engine.RenderPageByIndex(0), std::u16string(content.begin(), content.end()));
+}
+
+TEST(PosixTemplateFile, OneReadDeliversMoreThanTheSystemReadsAtOnce) {
+  // Linux moves at most 0x7FFFF000 bytes per read(); a template just longer
+  // than that must still arrive whole, its last bytes included.
+  constexpr std::uint64_t kSize = 0x7FFFF000ull + 4096;
+  TempFolder dir;
+  const auto big = dir.Write("big.html");
+  {
+    std::error_code ec;
+    fs::resize_file(big, kSize - 3, ec);  // sparse: no disk space used
+    if (ec) GTEST_SKIP() << "cannot make a sparse file here: " << ec.message();
+    std::ofstream tail(big, std::ios::binary | std::ios::app);
+    tail.write("END", 3);
+  }
+  seam::ReadOnlyFile file;
+  ASSERT_TRUE(file.Open(big.u16string()));
+  std::uint64_t size = 0;
+  ASSERT_TRUE(file.Size(size));
+  ASSERT_EQ(size, kSize);
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kSize]);
+  if (!buffer) GTEST_SKIP() << "no memory for a 2 GiB buffer";
+  std::uint32_t bytesRead = 0;
+  std::uint32_t errorNumber = 0;
+  ASSERT_TRUE(file.Read(buffer.get(), static_cast<std::uint32_t>(kSize), bytesRead, errorNumber));
+  EXPECT_EQ(errorNumber, 0u);
+  ASSERT_EQ(bytesRead, kSize);
+  EXPECT_EQ(std::string(buffer.get() + kSize - 3, 3), "END");
 }
 
 TEST(PosixTemplateFile, FourGibibytesOrMoreRaisesNoMemory) {
