@@ -83,6 +83,18 @@ TEST_F(RegistryFaults, FailingCloseBeforeADeletionFailsTheRemoval) {
   EXPECT_TRUE(registry.HasKey("HKCR\\C"));
 }
 
+TEST_F(RegistryFaults, KeyKeptForItsSubKeysIsNeitherClosedEarlyNorDeleted) {
+  ASSERT_EQ(Register("HKCR { A { B } }"), S_OK);
+  registry.AddKey("HKCR\\A\\Foreign");
+  registry.FailCloseOf("HKCR\\A");
+  const std::size_t deletionsBefore = registry.deletions();
+  // A stays open until its block ends, where a failing close is not examined.
+  ASSERT_EQ(Unregister("HKCR { A { B } }"), S_OK);
+  EXPECT_EQ(registry.deletions(), deletionsBefore + 1);  // B only
+  EXPECT_FALSE(registry.HasKey("HKCR\\A\\B"));
+  EXPECT_TRUE(registry.HasKey("HKCR\\A\\Foreign"));
+}
+
 TEST_F(RegistryFaults, RefusedDeletionsDoNotFailTheRemoval) {
   ASSERT_EQ(Register("HKCR { A { B } C }"), S_OK);
   registry.RefuseDeleteOf("HKCR\\A\\B");

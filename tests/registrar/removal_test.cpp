@@ -51,6 +51,16 @@ TEST_F(ForceRemoveAndDelete, DeleteKeyTreeStopsAtARefusedDeletion) {
   EXPECT_EQ(DeleteKeyTree(registry, HKEY_CLASSES_ROOT, "Absent"), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_F(ForceRemoveAndDelete, DeleteKeyTreeReturnsASubTreesFailureWithoutDeletingItsKey) {
+  registry.AddKey("HKCR\\T\\Unopenable");
+  registry.HideKey("HKCR\\T\\Unopenable");
+  // The sub tree's own code comes back, not that of a deletion of T that
+  // could only fail.
+  EXPECT_EQ(DeleteKeyTree(registry, HKEY_CLASSES_ROOT, "T"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(registry.deletions(), 0u);
+  EXPECT_TRUE(registry.HasKey("HKCR\\T\\Unopenable"));
+}
+
 TEST_F(Removal, RemovalLeavesKeysWithForeignSubKeys) {
   const std::string script = "HKCR { A = s 'a' { B = s 'b' } C }";
   ASSERT_EQ(Register(script), S_OK);
@@ -107,6 +117,16 @@ TEST_F(Removal, KeysTheScriptNamesButThatAreMissingArePassedOver) {
   registry.AddString("HKCU\\Keep", "v", "1");
   const std::string before = registry.Dump();
   ASSERT_EQ(Unregister("HKCR { Missing = s 'x' { Sub { val v = s 1 } } Other2 } HKCU { Absent { Keep } }"), S_OK);
+  EXPECT_EQ(registry.Dump(), before);
+}
+
+TEST_F(Removal, SkippedBlocksChangeNothingEvenUnderAKeyStillOpen) {
+  // A stays open as the block's current key (it keeps a foreign sub key)
+  // while the block of the missing key after it is only read.
+  registry.AddString("HKCR\\A", "x", "keep");
+  registry.AddKey("HKCR\\A\\Foreign");
+  const std::string before = registry.Dump();
+  ASSERT_EQ(Unregister("HKCR { A { Sub } Missing { val x = s 'y' Foreign } }"), S_OK);
   EXPECT_EQ(registry.Dump(), before);
 }
 
