@@ -68,12 +68,13 @@ TEST_F(SystemRegistryScript, RegistersAllValueTypesAndRemovesThemAgain) {
             ERROR_SUCCESS);
   RegCloseKey(old);
   const std::string script = Wrap(
-      "Top = s 'it''s' { val Number = d '4294967295' val Bytes = b '0aFF' Sub { Leaf } }"
+      "Top = s 'it''s' { val Number = d '4294967295' val Bytes = b '0aFF' val Empty = b '' Sub { Leaf } }"
       " ForceRemove Forced { Fresh } Delete Gone");
   ASSERT_EQ(registrar.ApplyScript(script.c_str(), TRUE), S_OK);
   EXPECT_EQ(Query("\\Top", nullptr), std::make_pair(static_cast<DWORD>(REG_SZ), std::string("it's\0", 5)));
   EXPECT_EQ(Query("\\Top", "Number"), std::make_pair(static_cast<DWORD>(REG_DWORD), std::string("\xFF\xFF\xFF\xFF")));
   EXPECT_EQ(Query("\\Top", "Bytes"), std::make_pair(static_cast<DWORD>(REG_BINARY), std::string("\x0A\xFF")));
+  EXPECT_EQ(Query("\\Top", "Empty"), std::make_pair(static_cast<DWORD>(REG_BINARY), std::string()));
   EXPECT_TRUE(Exists("\\Top\\Sub\\Leaf"));
   EXPECT_TRUE(Exists("\\Forced\\Fresh"));
   EXPECT_FALSE(Exists("\\Forced\\Old"));
