@@ -68,6 +68,15 @@ void SetFileTime(PFILETIME out, uint64_t stamp) {
   out->dwHighDateTime = static_cast<DWORD>(stamp >> 32);
 }
 
+// The key behind a handle, when the handle was opened with the rights an
+// operation needs.
+LSTATUS ResolveFor(HKEY handle, REGSAM required, std::shared_ptr<Key>& node) {
+  REGSAM access = 0;
+  const LSTATUS st = Store::Instance().Resolve(handle, node, access);
+  if (st != ERROR_SUCCESS) return st;
+  return (access & required) == 0 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
 }  // namespace
 }  // namespace albumrt::registry
 
@@ -166,14 +175,11 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 }
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  Store& store = Store::Instance();
   std::string_view name = valueName ? valueName : "";
   return Guarded(true, [&](Roots&, bool& changed) -> LSTATUS {
     std::shared_ptr<Key> node;
-    REGSAM access;
-    LSTATUS st = store.Resolve(key, node, access);
+    LSTATUS st = ResolveFor(key, KEY_SET_VALUE, node);
     if (st != ERROR_SUCCESS) return st;
-    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     auto it = std::find_if(node->values.begin(), node->values.end(),
                            [&](const Value& v) { return FoldedEqual(v.name, name); });
     if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
@@ -186,14 +192,11 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data, DWORD size) {
   if (data == nullptr && size != 0) return kNoAccess;
-  Store& store = Store::Instance();
   std::string_view name = valueName ? valueName : "";
   return Guarded(true, [&](Roots&, bool& changed) -> LSTATUS {
     std::shared_ptr<Key> node;
-    REGSAM access;
-    LSTATUS st = store.Resolve(key, node, access);
+    LSTATUS st = ResolveFor(key, KEY_SET_VALUE, node);
     if (st != ERROR_SUCCESS) return st;
-    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     Value* v = node->FindValue(name);
     if (v == nullptr) {
       node->values.push_back(Value{std::string(name), type, {}});
@@ -209,14 +212,11 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD typ
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
   std::string_view name = valueName ? valueName : "";
   return Guarded(false, [&](Roots&, bool&) -> LSTATUS {
     std::shared_ptr<Key> node;
-    REGSAM access;
-    LSTATUS st = store.Resolve(key, node, access);
+    LSTATUS st = ResolveFor(key, KEY_QUERY_VALUE, node);
     if (st != ERROR_SUCCESS) return st;
-    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
     const Value* v = node->FindValue(name);
     if (v == nullptr) return ERROR_FILE_NOT_FOUND;
     if (type != nullptr) *type = v->type;
@@ -236,13 +236,10 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR cls,
                       LPDWORD clsSize, PFILETIME lastWrite) {
   if (name == nullptr || nameSize == nullptr || reserved != nullptr) return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
   return Guarded(false, [&](Roots&, bool&) -> LSTATUS {
     std::shared_ptr<Key> node;
-    REGSAM access;
-    LSTATUS st = store.Resolve(key, node, access);
+    LSTATUS st = ResolveFor(key, KEY_ENUMERATE_SUB_KEYS, node);
     if (st != ERROR_SUCCESS) return st;
-    if ((access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
     if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
     const Key& child = *node->children[index];
     if (child.name.size() + 1 > *nameSize) return ERROR_MORE_DATA;
@@ -259,13 +256,10 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
                       LPBYTE data, LPDWORD dataSize) {
   if (name == nullptr || nameSize == nullptr || reserved != nullptr || (data != nullptr && dataSize == nullptr))
     return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
   return Guarded(false, [&](Roots&, bool&) -> LSTATUS {
     std::shared_ptr<Key> node;
-    REGSAM access;
-    LSTATUS st = store.Resolve(key, node, access);
+    LSTATUS st = ResolveFor(key, KEY_QUERY_VALUE, node);
     if (st != ERROR_SUCCESS) return st;
-    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
     if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value& v = node->values[index];
     if (v.name.size() + 1 > *nameSize) return ERROR_MORE_DATA;
@@ -289,13 +283,10 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD clsSize, LPDWORD reserved,
                          LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
                          LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite) {
   if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
-  Store& store = Store::Instance();
   return Guarded(false, [&](Roots&, bool&) -> LSTATUS {
     std::shared_ptr<Key> node;
-    REGSAM access;
-    LSTATUS st = store.Resolve(key, node, access);
+    LSTATUS st = ResolveFor(key, KEY_QUERY_VALUE, node);
     if (st != ERROR_SUCCESS) return st;
-    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
     size_t longestKey = 0, longestName = 0, longestData = 0;
     for (const auto& child : node->children) longestKey = std::max(longestKey, child->name.size());
     for (const Value& v : node->values) {

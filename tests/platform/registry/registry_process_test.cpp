@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "registry_test_env.h"
+#include "store_file_test.h"
 
 extern char** environ;
 
@@ -76,22 +77,7 @@ Survey Look() {
   return s;
 }
 
-class RegistryProcesses : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = regtest::MakeTempDir();
-    ASSERT_FALSE(dir_.empty());
-    file_ = dir_ + "/registry.reg";
-    setenv("ALBUMMAKER_REGISTRY", file_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("ALBUMMAKER_REGISTRY");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  std::string dir_;
-  std::string file_;
-};
+using RegistryProcesses = regtest::StoreFileTest;
 
 TEST_F(RegistryProcesses, TwoWritersAtOnceLoseNothing) {
   constexpr long kEach = 40;

@@ -10,26 +10,15 @@
 #include <vector>
 
 #include "registry_test_env.h"
+#include "store_file_test.h"
 
 namespace {
 
 using regtest::ReadFile;
 using regtest::WriteFile;
 
-class RegistryStore : public ::testing::Test {
+class RegistryStore : public regtest::StoreFileTest {
  protected:
-  void SetUp() override {
-    dir_ = regtest::MakeTempDir();
-    ASSERT_FALSE(dir_.empty());
-    file_ = dir_ + "/registry.reg";
-    setenv("ALBUMMAKER_REGISTRY", file_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("ALBUMMAKER_REGISTRY");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   static HKEY Create(HKEY parent, const char* path) {
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExA(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
@@ -56,8 +45,6 @@ class RegistryStore : public ::testing::Test {
     setenv("ALBUMMAKER_REGISTRY", copy.c_str(), 1);
   }
 
-  std::string dir_;
-  std::string file_;
 };
 
 TEST_F(RegistryStore, WritesARegeditFileWithEveryKindOfValue) {
