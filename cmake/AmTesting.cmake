@@ -27,13 +27,23 @@ else()
   set(AM_GTEST_LIBS GTest::gtest GTest::gtest_main)
 endif()
 
+# am_wine_test(<test> [LABELS ...])
+#   Marks a test that runs under Wine: it needs the Wine fixture, and where
+#   the fixture found that this machine cannot run the build's Wine (32-bit
+#   Wine on a kernel without 32-bit support) it exits 77, reported as skipped.
+function(am_wine_test test)
+  cmake_parse_arguments(ARG "" "" "LABELS" ${ARGN})
+  set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED wine LABELS "wine;${ARG_LABELS}"
+                       SKIP_RETURN_CODE 77)
+endfunction()
+
 function(am_add_gtest target)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} ${AM_GTEST_LIBS} am_warnings)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${target} COMMAND ${target})
-    set_tests_properties(${target} PROPERTIES FIXTURES_REQUIRED wine LABELS "wine;${ARG_LABELS}")
+    am_wine_test(${target} LABELS ${ARG_LABELS})
   else()
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES LABELS "${ARG_LABELS}")

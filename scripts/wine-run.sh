@@ -8,6 +8,7 @@ here=$(dirname "$0")
 wine_build_dir_from_args "$@"
 shift "$WINE_ARGS_SHIFT"
 wine_env "$AM_BUILD_DIR"
+wine_skip_if_unrunnable
 if [ ! -f "$WINEPREFIX/.am-prefix-ready" ]; then
   echo "wine-run: no Wine prefix in $AM_BUILD_DIR; run the wine_start test (ctest sets it up) or scripts/wine-start.sh" >&2
   exit 2

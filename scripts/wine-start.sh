@@ -10,6 +10,26 @@ here=$(dirname "$0")
 wine_build_dir_from_args "$@"
 wine_env "$AM_BUILD_DIR"
 
+# A 32-bit build runs under 32-bit Wine, which only a machine that starts
+# 32-bit programs can run. Asked once, here, by starting one (32-bit Wine's
+# own loader): a kernel without 32-bit support refuses it with "Exec format
+# error", and only that makes the tests skip. Any other failure is a fault.
+rm -f "$(wine_no32_marker)"
+if [ "$WINEARCH" = win32 ]; then
+  loader=${AM_WINE32_LOADER:-/usr/lib/wine/wine}
+  if ! probe=$("$loader" --version 2>&1 </dev/null); then
+    case "$probe" in
+      *"Exec format error"*)
+        : >"$(wine_no32_marker)"
+        echo "wine-start: $loader: $probe"
+        echo "skipped: $WINE_NO32_REASON"
+        exit "$WINE_SKIP_CODE" ;;
+    esac
+    echo "wine-start: 32-bit Wine does not start: $probe" >&2
+    exit 1
+  fi
+fi
+
 # A server left from an interrupted run would hold an old prefix open.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w
@@ -17,7 +37,7 @@ wineserver -w
 stamp=$WINEPREFIX/.am-prefix-ready
 version=$(wine --version)
 if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$version" ]; then
-  echo "wine-start: creating a win32 prefix in $WINEPREFIX"
+  echo "wine-start: creating a $WINEARCH prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   # Detached from our pipes so the server it spawns cannot hold them open.
   wineboot -i </dev/null >"$TMPDIR/wineboot.log" 2>&1 || {

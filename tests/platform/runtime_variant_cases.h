@@ -216,7 +216,15 @@ inline const Case kCases[] = {
     {Str(u"1E+20"), VT_R8, kOk, R8(1e20)},
     {Str(u"1e400"), VT_R8, kOverflow, None()},
     {Str(u"3.5e38"), VT_R4, kOverflow, None()},
+#if defined(_WIN64)
+    // The platform differs by architecture here: the real oleaut32 of a
+    // 64-bit process ends one unit in the last place above the nearest double
+    // (0x43E56A95319D63E2), where the 32-bit one, which computes with the
+    // x87's wider intermediates, and the Linux runtime give the nearest.
+    {Str(u"12345678901234567890"), VT_R8, kOk, R8(12345678901234569216.0)},
+#else
     {Str(u"12345678901234567890"), VT_R8, kOk, R8(12345678901234567890.0)},
+#endif
     {Str(u"12345678901234567890"), VT_I4, kOverflow, None()},
 
     // Text to booleans: the English names or any number.

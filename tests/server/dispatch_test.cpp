@@ -26,7 +26,16 @@ HRESULT RegisterTypeLibrary() {
   return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(AsOle(path.c_str())), nullptr);
 }
 
-void UnregisterTypeLibrary() { UnRegisterTypeLib(kLibidQuorrel, 1, 0, 0, SYS_WIN32); }
+// A library is registered under the platform key of the process that
+// registers it: win64 in a 64-bit Windows process, win32 in a 32-bit one and
+// in the Linux runtime.
+#if defined(_WIN64)
+constexpr SYSKIND kProcessSysKind = SYS_WIN64;
+#else
+constexpr SYSKIND kProcessSysKind = SYS_WIN32;
+#endif
+
+void UnregisterTypeLibrary() { UnRegisterTypeLib(kLibidQuorrel, 1, 0, 0, kProcessSysKind); }
 
 // Restarts the module, which empties the type information cache.
 void RestartModule() {

@@ -13,6 +13,10 @@ for f in "$album" "$template" "$expected"; do
   [ -e "$f" ] || { echo "render_sample: missing $f" >&2; exit 1; }
 done
 
+. "$src/scripts/wine-env.sh"
+wine_env "$build"
+wine_skip_if_unrunnable
+
 run() { "$src/scripts/wine-run.sh" --build-dir "$build" "$@"; }
 # Z: is the Unix root in every prefix: an absolute drive-letter path.
 winpath() { printf 'Z:%s' "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }

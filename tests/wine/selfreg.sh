@@ -12,6 +12,7 @@ build=$2
 client=$3
 . "$source_dir/scripts/wine-env.sh"
 wine_env "$build"
+wine_skip_if_unrunnable
 
 dll=$build/albummaker.dll
 work=$build/selfreg-work
@@ -67,7 +68,7 @@ actual() {
 # Registration and the entries it leaves.
 expect_eq "regsvr32 exit code" "$(regsvr "$(winpath "$dll")")" 0
 expect_eq "entries after registration" "$(actual)" "$(expected "$(winpath "$dll")")"
-expect_eq "type library path" "$(default_of "$root\\TypeLib\\$libid\\1.0\\0\\win32")" "$(winpath "$dll")"
+expect_eq "type library path" "$(default_of "$root\\TypeLib\\$libid\\1.0\\0\\$WINEARCH")" "$(winpath "$dll")"
 
 # Twice: the same entries, a stray sub key of the class key gone.
 w reg add "$class\\Stray" /f >/dev/null 2>&1
@@ -106,7 +107,7 @@ expect_eq "first place exit code" "$(regsvr "$(winpath "$work/one/albummaker.dll
 mv "$work/one/albummaker.dll" "$work/two/moved.dll"
 expect_eq "moved module exit code" "$(regsvr "$(winpath "$work/two/moved.dll")")" 0
 expect_eq "moved module InprocServer32" "$(default_of "$class\\InprocServer32")" "$(winpath "$work/two/moved.dll")"
-expect_eq "moved module type library" "$(default_of "$root\\TypeLib\\$libid\\1.0\\0\\win32")" \
+expect_eq "moved module type library" "$(default_of "$root\\TypeLib\\$libid\\1.0\\0\\$WINEARCH")" \
   "$(winpath "$work/two/moved.dll")"
 regsvr /u "$(winpath "$work/two/moved.dll")" >/dev/null
 
