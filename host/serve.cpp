@@ -1,229 +1,89 @@
 #include "serve.h"
 
-#include <httplib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "asio.h"  // first: see there
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <condition_variable>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "serve_http.h"
 #include "serve_pictures.h"
+#include "serve_platform.h"
 #include "text.h"
 #include "url.h"
 
 namespace albummaker::host {
 namespace {
 
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Per worker thread: the connection loop and the request handlers of one
-// connection always run on the same thread, so they talk through these.
-thread_local bool tlShedConnection = false;     // queue full: refuse at once
-thread_local bool tlCloseAfterResponse = false;  // request refused unread
-thread_local Clock::time_point tlRequestStart;
-thread_local bool tlRouted = false;              // the request reached Route
-thread_local const std::string* tlPeer = nullptr;  // client address for the log
+constexpr std::size_t kReadChunk = 4096;
+// After a last response, what the peer still sends is read (and dropped) for
+// a moment, so that closing does not reset the connection before the peer
+// has read that response.
+constexpr std::size_t kDrainBytes = 64 * 1024;
+constexpr milliseconds kDrainTime{200};
+constexpr const char* kHtml = "text/html; charset=utf-8";
 
-int PollOne(int fd, short events, milliseconds timeout) {
-    pollfd p{fd, events, 0};
-    while (true) {
-        const int r = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(0, timeout.count())));
-        if (r >= 0 || errno != EINTR) return r;
-    }
-}
+// A byte range of an open picture as a response body, read in pieces as it
+// is sent, so a large picture costs one buffer per connection.
+struct PictureBody {
+    struct value_type {
+        std::shared_ptr<PictureFile> file;
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+    };
 
-// The connection as httplib reads and writes it: buffered, with every read
-// bounded by a time-out and by what is left of the request head's budget,
-// so a slow or endless head cannot hold memory or a worker for long.
-class ConnectionStream final : public httplib::Stream {
-public:
-    ConnectionStream(int fd, const ServeLimits& limits) : fd_(fd), limits_(limits) {
-        const timeval tv{static_cast<time_t>(limits.writeTimeout.count() / 1000),
-                         static_cast<suseconds_t>((limits.writeTimeout.count() % 1000) * 1000)};
-        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-        // The library writes a response's head and body separately; without
-        // this, a kept-alive client waits for its delayed acknowledgement.
-        const int on = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
+    static std::uint64_t size(const value_type& body) { return body.length; }
 
-    void BeginRequest() {
-        budget_ = limits_.maxHeadBytes;
-        deadline_ = Clock::now() + limits_.headTimeout;
-    }
-    bool HeadTooLong() const { return headTooLong_; }
-    bool HasBuffered() const { return pos_ < len_; }
+    class writer {
+    public:
+        using const_buffers_type = asio::const_buffer;
 
-    bool is_readable() const override {
-        return HasBuffered() || PollOne(fd_, POLLIN, limits_.readTimeout) > 0;
-    }
-    bool is_writable() const override { return PollOne(fd_, POLLOUT, limits_.writeTimeout) > 0; }
+        template <bool isRequest, class Fields>
+        writer(const http::header<isRequest, Fields>&, const value_type& body) : body_(body) {}
 
-    ssize_t read(char* ptr, size_t size) override {
-        if (size == 0) return 0;
-        if (budget_ == 0) {
-            headTooLong_ = true;
-            return -1;
+        void init(beast::error_code& ec) {
+            at_ = body_.offset;
+            left_ = body_.length;
+            ec = {};
         }
-        if (!HasBuffered()) {
-            const ssize_t got = Fill();
-            if (got <= 0) return got;
-        }
-        const size_t take = std::min({size, len_ - pos_, budget_});
-        std::memcpy(ptr, buffer_ + pos_, take);
-        pos_ += take;
-        budget_ -= take;
-        return static_cast<ssize_t>(take);
-    }
 
-    ssize_t write(const char* ptr, size_t size) override {
-        size_t sent = 0;
-        while (sent < size) {
-            const ssize_t n = ::send(fd_, ptr + sent, size - sent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return -1;  // includes the send time-out
-            sent += static_cast<size_t>(n);
-        }
-        return static_cast<ssize_t>(sent);
-    }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { Describe(false, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { Describe(true, ip, port); }
-    socket_t socket() const override { return fd_; }
-
-private:
-    ssize_t Fill() {
-        const milliseconds left =
-            std::chrono::duration_cast<milliseconds>(deadline_ - Clock::now());
-        const milliseconds wait = std::min(limits_.readTimeout, left);
-        if (wait.count() <= 0 || PollOne(fd_, POLLIN, wait) <= 0) return -1;
-        while (true) {
-            const ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return n;
-            pos_ = 0;
-            len_ = static_cast<size_t>(n);
-            return n;
-        }
-    }
-
-    void Describe(bool local, std::string& ip, int& port) const {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        auto* sa = reinterpret_cast<sockaddr*>(&addr);
-        const int r = local ? ::getsockname(fd_, sa, &len) : ::getpeername(fd_, sa, &len);
-        char text[64] = "";
-        port = -1;
-        if (r == 0 && addr.ss_family == AF_INET) {
-            const auto* in = reinterpret_cast<const sockaddr_in*>(&addr);
-            ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-            port = ntohs(in->sin_port);
-        } else if (r == 0 && addr.ss_family == AF_INET6) {
-            const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&addr);
-            ::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
-            port = ntohs(in6->sin6_port);
-        }
-        ip = text;
-    }
-
-    int fd_;
-    const ServeLimits& limits_;
-    char buffer_[8192];
-    size_t pos_ = 0;
-    size_t len_ = 0;
-    size_t budget_ = 0;
-    Clock::time_point deadline_{};
-    bool headTooLong_ = false;
-};
-
-// A fixed set of workers taking accepted connections in order. It publishes
-// how many connections wait for a worker, so idle connections can give
-// theirs up, and it refuses new connections once too many wait.
-class WorkerPool final : public httplib::TaskQueue {
-public:
-    WorkerPool(size_t threads, size_t maxQueued, std::atomic<size_t>& queued)
-        : maxQueued_(maxQueued), queued_(queued) {
-        try {
-            for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
-        } catch (...) {
-            shutdown();  // joins the workers already running
-            throw;
-        }
-    }
-    ~WorkerPool() override { shutdown(); }
-
-    void enqueue(std::function<void()> job) override {
-        {
-            std::lock_guard lock(mutex_);
-            if (!stopping_ && jobs_.size() < maxQueued_) {
-                jobs_.push_back(std::move(job));
-                queued_.store(jobs_.size());
-                ready_.notify_one();
-                return;
+        boost::optional<std::pair<const_buffers_type, bool>> get(beast::error_code& ec) {
+            ec = {};
+            if (left_ == 0) return boost::none;
+            if (!chunk_) chunk_ = std::make_unique<char[]>(kChunk);
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left_, kChunk));
+            const std::ptrdiff_t got = body_.file->ReadAt(at_, chunk_.get(), want);
+            if (got <= 0) {
+                // A file that shrank meanwhile ends the connection.
+                ec = make_error_code(beast::errc::io_error);
+                return boost::none;
             }
+            const auto n = static_cast<std::size_t>(got);
+            at_ += n;
+            left_ -= n;
+            return std::make_pair(const_buffers_type(chunk_.get(), n), left_ > 0);
         }
-        // Over capacity: the job still runs here, so its socket is closed,
-        // but it only sends a refusal.
-        tlShedConnection = true;
-        job();
-        tlShedConnection = false;
-    }
 
-    void shutdown() override {
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_) return;
-            stopping_ = true;
-        }
-        ready_.notify_all();
-        for (auto& worker : workers_) worker.join();
-    }
-
-private:
-    void Work() {
-        while (true) {
-            std::function<void()> job;
-            {
-                std::unique_lock lock(mutex_);
-                ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-                if (jobs_.empty()) return;
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-                queued_.store(jobs_.size());
-            }
-            try {
-                job();
-            } catch (...) {
-                // A job never throws (the server catches everything); keep the
-                // worker alive regardless.
-            }
-        }
-    }
-
-    const size_t maxQueued_;
-    std::atomic<size_t>& queued_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> jobs_;
-    std::vector<std::thread> workers_;
-    bool stopping_ = false;
+    private:
+        static constexpr std::size_t kChunk = 64 * 1024;
+        const value_type& body_;
+        std::unique_ptr<char[]> chunk_;
+        std::uint64_t at_ = 0;
+        std::uint64_t left_ = 0;
+    };
 };
 
 std::string HtmlText(std::string_view text) {
@@ -241,326 +101,140 @@ std::string HtmlText(std::string_view text) {
     return out;
 }
 
-void ShortPage(httplib::Response& res, int status, std::string_view title, std::string_view detail = {}) {
-    res.status = status;
-    std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + HtmlText(title) +
-                       "</title></head><body><h1>" + HtmlText(title) + "</h1>";
+// The small page of a refusal or an error; only fixed text of ours.
+std::string ShortPage(http::status status, std::string_view detail = {}) {
+    const std::string title = HtmlText(http::obsolete_reason(status));
+    std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
+                       "</title></head><body><h1>" + title + "</h1>";
     if (!detail.empty()) body += "<p>" + HtmlText(detail) + "</p>";
     body += "</body></html>\n";
-    res.set_content(body, "text/html; charset=utf-8");
+    return body;
 }
 
-void RefuseAndClose(httplib::Response& res, int status, std::string_view title) {
-    tlCloseAfterResponse = true;
-    res.set_header("Connection", "close");
-    ShortPage(res, status, title);
-}
+class AlbumServer;
 
-std::string HttpDate(time_t when) {
-    tm parts{};
-    ::gmtime_r(&when, &parts);
-    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    char text[40];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[parts.tm_wday % 7],
-                  parts.tm_mday, kMonths[parts.tm_mon % 12], parts.tm_year + 1900, parts.tm_hour,
-                  parts.tm_min, parts.tm_sec);
-    return text;
-}
-
-// Parses the preferred HTTP date form; nothing for anything else.
-std::optional<time_t> ParseHttpDate(const std::string& text) {
-    tm parts{};
-    const char* end = ::strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts);
-    if (end == nullptr || *end != '\0') return std::nullopt;
-    return ::timegm(&parts);
-}
-
-bool EtagListMatches(std::string_view list, std::string_view etag) {
-    while (!list.empty()) {
-        const size_t comma = list.find(',');
-        std::string_view item = list.substr(0, comma);
-        while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
-        while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
-        if (item.starts_with("W/")) item.remove_prefix(2);
-        if (item == "*" || item == etag) return true;
-        if (comma == std::string_view::npos) break;
-        list.remove_prefix(comma + 1);
-    }
-    return false;
-}
-
-// Printable form of request text for the log: control and non-ASCII bytes
-// escaped, long values cut.
-std::string LogText(std::string_view text) {
-    std::string out;
-    for (const char c : text.substr(0, 512)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    if (text.size() > 512) out += "...";
-    return out;
-}
-
-class AlbumServer final : public httplib::Server {
+// One client connection. All its work runs on its own strand; Stop and Abort
+// may be called from any thread.
+class Connection final : public std::enable_shared_from_this<Connection> {
 public:
-    AlbumServer(const ServeConfig& config, AlbumClient& client, std::ostream& err)
-        : config_(config), client_(client), err_(err) {
-        const ServeLimits& limits = config_.limits;
-        // Accepting keep-alive only while fewer connections idle than there
-        // are workers leaves a worker for a new client.
-        idleLimit_ = limits.threads > 1 ? limits.threads - 1 : 1;
-        new_task_queue = [this] {
-            return new WorkerPool(config_.limits.threads, config_.limits.maxQueuedConnections, queued_);
-        };
-        set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-            tlRouted = true;
-            try {
-                Route(req, res);
-            } catch (...) {
-                res = httplib::Response();
-                ShortPage(res, 500, "Internal Server Error");
-            }
-            return HandlerResponse::Handled;
-        });
-        set_expect_100_continue_handler([](const httplib::Request&, httplib::Response& res) {
-            RefuseAndClose(res, 417, "Expectation Failed");
-            return 417;
-        });
-        set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            res = httplib::Response();
-            ShortPage(res, 500, "Internal Server Error");
-        });
-        set_logger([this](const httplib::Request& req, const httplib::Response& res) { LogAccess(req, res); });
-        // Time-outs and keep-alive are the connection loop's own (below);
-        // should a body ever be read, none is accepted.
-        set_payload_max_length(0);
-    }
+    Connection(AlbumServer& server, tcp::socket socket);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
-    // Binds and starts listening; the port, or -1.
-    int Bind() {
-        int port = config_.port;
-        if (port == 0) {
-            port = bind_to_any_port(config_.bindAddress);
-        } else if (!bind_to_port(config_.bindAddress, port)) {
-            port = -1;
-        }
-        if (port > 0) {
-            // A deeper accept backlog than the library's default, so bursts
-            // of clients are queued rather than refused.
-            ::listen(svr_sock_.load(), 128);
-        }
-        return port;
-    }
-
-    // Ends the listening loop without the library's stop(), which would
-    // also cut off responses still being sent; the workers then finish the
-    // requests they hold and idle connections close.
-    void BeginStopping() {
-        stopping_.store(true);
-        ::shutdown(svr_sock_.load(), SHUT_RDWR);
-    }
-    bool Stopping() const { return stopping_.load(); }
+    void Start();
+    // Ends the connection once the response in flight (if any) is sent.
+    void Stop();
+    // Ends it now.
+    void Abort();
 
 private:
-    bool process_and_close_socket(socket_t sock) override {
-        UniqueFd fd(sock);
-        if (tlShedConnection) {
-            static constexpr char kBusy[] =
-                "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-            ::send(fd.Get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-            return true;
-        }
-        bool unreadInput = true;
+    using Request = http::request<http::empty_body>;
+
+    void WaitForRequest();
+    void OnFirstBytes(const beast::error_code& ec, std::size_t n);
+    void ReadHead();
+    void Handle(std::size_t headLength);
+    void Route(const Request& req, std::string_view target, bool head);
+    void Page(std::string_view target, bool head);
+    void Picture(const Request& req, std::u16string_view name, bool head);
+    void Refuse(http::status status);
+    void SendText(http::status status, std::string body, const char* type, bool head);
+    void SendPicture(http::status status, std::uint64_t bodyBytes, bool head);
+    template <class Body>
+    void Send(http::response<Body>& res, std::uint64_t declared, std::uint64_t bodyBytes);
+    void OnWritten(const beast::error_code& ec, std::uint64_t bodyBytes, int status);
+    void CloseGracefully();
+    void Drain();
+    void Close();
+
+    AlbumServer& server_;
+    const ServeLimits& limits_;
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    std::string peer_;
+    std::size_t served_ = 0;
+    bool waiting_ = false;   // between responses: a stop ends the connection at once
+    bool stopping_ = false;
+    // The request being answered.
+    unsigned version_ = 11;
+    bool keepAlive_ = false;
+    std::string logRequest_;
+    std::string logNote_;
+    Clock::time_point start_;
+    http::response<http::string_body> text_;
+    http::response<PictureBody> picture_;
+    std::size_t drained_ = 0;
+};
+
+class AlbumServer {
+public:
+    AlbumServer(const ServeConfig& config, AlbumClient& client, std::ostream& err, asio::io_context& io)
+        : config_(config), client_(client), err_(err), io_(io), acceptor_(asio::make_strand(io)),
+          retry_(acceptor_.get_executor()) {}
+
+    const ServeConfig& Config() const { return config_; }
+    AlbumClient& Client() { return client_; }
+
+    // Binds and listens; the port, or -1.
+    int Listen() {
+        beast::error_code ec;
+        const asio::ip::address address = asio::ip::make_address(config_.bindAddress, ec);
+        if (ec) return -1;
+        const tcp::endpoint endpoint(address, static_cast<unsigned short>(config_.port));
+        acceptor_.open(endpoint.protocol(), ec);
+        if (ec) return -1;
         try {
-            unreadInput = Converse(fd.Get());
-        } catch (...) {
-            // Nothing more can be said on this connection; it is closed below.
+            PrepareListener(acceptor_);
+        } catch (const std::exception&) {
+            return -1;
         }
-        if (unreadInput) CloseGracefully(fd.Get());
+        acceptor_.bind(endpoint, ec);
+        if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+        if (ec) return -1;
+        const tcp::endpoint local = acceptor_.local_endpoint(ec);
+        return ec ? -1 : local.port();
+    }
+
+    void Accept() {
+        acceptor_.async_accept(asio::make_strand(io_), [this](const beast::error_code& ec, tcp::socket socket) {
+            OnAccept(ec, std::move(socket));
+        });
+    }
+
+    // No more connections; each open one ends after its response in flight.
+    void BeginStop() {
+        asio::post(acceptor_.get_executor(), [this] {
+            beast::error_code ignored;
+            acceptor_.close(ignored);
+            retry_.cancel();
+        });
+        for (const auto& connection : Live(true)) connection->Stop();
+    }
+
+    // Whether every connection has ended by `until`.
+    bool WaitForConnections(Clock::time_point until) {
+        std::unique_lock lock(mutex_);
+        return ended_.wait_until(lock, until, [this] { return connections_.empty(); });
+    }
+
+    void AbortConnections() {
+        for (const auto& connection : Live(false)) connection->Abort();
+    }
+
+    // A connection counts from here to its destruction; false (and it is
+    // closed) when the server stops or is full.
+    bool Register(const std::shared_ptr<Connection>& connection) {
+        std::lock_guard lock(mutex_);
+        if (stopping_ || connections_.size() >= config_.limits.maxConnections) return false;
+        connections_.emplace(connection.get(), connection);
         return true;
     }
 
-    // Serves the requests of one connection. True when it ends with input
-    // left unread (a refused request), which a plain close would answer with
-    // a reset that can destroy the response before the client reads it.
-    bool Converse(int fd) {
-        ConnectionStream stream(fd, config_.limits);
-        std::string peer;
-        int peerPort = -1;
-        stream.get_remote_ip_and_port(peer, peerPort);
-        tlPeer = &peer;
-        struct PeerReset {
-            ~PeerReset() { tlPeer = nullptr; }
-        } peerReset;
-        for (size_t served = 0;; ++served) {
-            if (!WaitForRequest(fd, stream, served == 0)) return false;
-            stream.BeginRequest();
-            tlCloseAfterResponse = false;
-            tlRouted = false;
-            tlRequestStart = Clock::now();
-            // Keep-alive is offered only while no other connection waits for
-            // a worker; saying so in the response spares the client a reused
-            // connection that is closed under it.
-            const bool closeAfter = stopping_.load() || served + 1 >= config_.limits.maxRequestsPerConnection ||
-                                    idle_.load() >= idleLimit_ || queued_.load() > 0;
-            bool closedByClient = false;
-            const bool ok = process_request(stream, closeAfter, closedByClient, [&](httplib::Request& req) {
-                req.remote_addr = peer;
-                req.remote_port = peerPort;
-            });
-            // A request the library turned down itself (unparsable, too
-            // long) leaves the input in an unknown state: end the connection.
-            if (tlCloseAfterResponse || !tlRouted || stream.HeadTooLong() || !ok) return true;
-            if (closeAfter || closedByClient) return stream.HasBuffered();
-        }
-    }
-
-    // Waits for the first byte of the next request. An idle connection gives
-    // its worker up when another connection is waiting for one (a fresh one
-    // after a short grace), when its time is up, or when the server stops.
-    bool WaitForRequest(int fd, const ConnectionStream& stream, bool first) {
-        if (stream.HasBuffered()) return true;
-        const ServeLimits& limits = config_.limits;
-        const milliseconds limit = first ? limits.readTimeout : limits.keepAliveTimeout;
-        const auto start = Clock::now();
-        struct IdleCount {
-            std::atomic<size_t>& n;
-            explicit IdleCount(std::atomic<size_t>& count) : n(count) { ++n; }
-            ~IdleCount() { --n; }
-        } idle(idle_);
-        while (true) {
-            if (stopping_.load()) return PollOne(fd, POLLIN, milliseconds(0)) > 0;
-            const auto elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-            if (elapsed >= limit) return false;
-            const int r = PollOne(fd, POLLIN, std::min(milliseconds(50), limit - elapsed));
-            if (r > 0) return true;
-            if (r < 0) return false;
-            if (queued_.load() > 0 && (!first || elapsed >= limits.firstRequestGrace)) return false;
-        }
-    }
-
-    // Lets the peer read the last response before the socket goes, without
-    // reading more than a little of whatever it still sends.
-    static void CloseGracefully(int fd) {
-        ::shutdown(fd, SHUT_WR);
-        char sink[4096];
-        size_t drained = 0;
-        const auto until = Clock::now() + milliseconds(200);
-        while (drained < 64 * 1024) {
-            const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now());
-            if (left.count() <= 0 || PollOne(fd, POLLIN, left) <= 0) break;
-            const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
-            if (n <= 0) break;
-            drained += static_cast<size_t>(n);
-        }
-    }
-
-    void Route(const httplib::Request& req, httplib::Response& res) {
-        if (req.method != "GET" && req.method != "HEAD") {
-            res.set_header("Allow", "GET, HEAD");
-            RefuseAndClose(res, 405, "Method Not Allowed");
-            return;
-        }
-        // Bodies are refused before a byte of them is read.
-        if (req.has_header("Transfer-Encoding") ||
-            (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0")) {
-            RefuseAndClose(res, 413, "Payload Too Large");
-            return;
-        }
-        if (req.has_header("Content-Encoding")) {
-            RefuseAndClose(res, 415, "Unsupported Media Type");
-            return;
-        }
-        const std::string_view path = TargetPath(req.target);
-        static constexpr std::string_view kPictures = "/pictures/";
-        if (path == "/") {
-            Page(req, res);
-        } else if (path.starts_with(kPictures)) {
-            Picture(req, res, path.substr(kPictures.size()));
-        } else {
-            ShortPage(res, 404, "Not Found");
-        }
-    }
-
-    void Page(const httplib::Request& req, httplib::Response& res) {
-        const std::optional<std::string_view> raw = FindQueryValue(req.target, "file");
-        std::optional<std::u16string> file;
-        if (raw) {
-            file = DecodeAlbumLinkValue(*raw);
-            if (!file) {
-                ShortPage(res, 400, "Bad Request", "The file parameter is not a picture link of this album.");
-                return;
-            }
-        }
-        if (config_.fixedPage != nullptr) {
-            res.set_content(*config_.fixedPage, "text/html; charset=utf-8");
-            return;
-        }
-        const PageResult page = file ? client_.PageByText(*file) : client_.PageByIndex(0);
-        if (!page.ok) {
-            const std::string description = Utf16ToUtf8(page.error);
-            Log("albummaker serve: page for \"" + LogText(req.target) + "\" failed: " + LogText(description));
-            ShortPage(res, 500, "The album page could not be made", description);
-            return;
-        }
-        res.set_content(Utf16ToUtf8(page.page), "text/html; charset=utf-8");
-    }
-
-    void Picture(const httplib::Request& req, httplib::Response& res, std::string_view encodedName) {
-        const std::optional<std::string> name = PercentDecodeBytes(encodedName);
-        std::optional<OpenedPicture> picture;
-        if (name) picture = OpenAlbumPicture(config_.folder, *name);
-        if (!picture) {
-            ShortPage(res, 404, "Not Found");
-            return;
-        }
-        const struct stat& info = picture->info;
-        char etag[64];
-        std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(info.st_size),
-                      static_cast<unsigned long long>(info.st_mtim.tv_sec) * 1000000000ULL +
-                          static_cast<unsigned long long>(info.st_mtim.tv_nsec));
-        res.set_header("ETag", etag);
-        res.set_header("Last-Modified", HttpDate(info.st_mtim.tv_sec));
-
-        bool notModified = false;
-        if (req.has_header("If-None-Match")) {
-            notModified = EtagListMatches(req.get_header_value("If-None-Match"), etag);
-        } else if (req.has_header("If-Modified-Since")) {
-            const auto since = ParseHttpDate(req.get_header_value("If-Modified-Since"));
-            notModified = since && info.st_mtim.tv_sec <= *since;
-        }
-        if (notModified) {
-            res.status = 304;
-            return;
-        }
-        res.status = 200;
-        auto file = std::make_shared<UniqueFd>(std::move(picture->fd));
-        res.set_content_provider(static_cast<size_t>(info.st_size), picture->contentType,
-                                 [file](size_t offset, size_t length, httplib::DataSink& sink) {
-                                     char chunk[16 * 1024];
-                                     const ssize_t n = ::pread(file->Get(), chunk, std::min(length, sizeof chunk),
-                                                               static_cast<off_t>(offset));
-                                     // A file that shrank meanwhile ends the connection.
-                                     return n > 0 && sink.write(chunk, static_cast<size_t>(n));
-                                 });
-    }
-
-    void LogAccess(const httplib::Request& req, const httplib::Response& res) {
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - tlRequestStart).count();
-        size_t bytes = 0;
-        if (req.method != "HEAD") bytes = res.content_provider_ ? res.content_length_ : res.body.size();
-        char tail[96];
-        std::snprintf(tail, sizeof tail, "\" %d %zu %.1fms", res.status, bytes, ms);
-        Log((tlPeer != nullptr ? *tlPeer : std::string("-")) + " \"" + LogText(req.method) + " " + LogText(req.target) + " " +
-            LogText(req.version) + tail);
+    void Unregister(Connection* connection) {
+        std::lock_guard lock(mutex_);
+        connections_.erase(connection);
+        if (connections_.empty()) ended_.notify_all();
     }
 
     void Log(const std::string& line) {
@@ -569,85 +243,404 @@ private:
         err_.flush();
     }
 
+private:
+    void OnAccept(const beast::error_code& ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
+        if (ec) {
+            // Out of descriptors, say: try again shortly rather than spin.
+            retry_.expires_after(milliseconds(50));
+            retry_.async_wait([this](const beast::error_code& e) {
+                if (!e && acceptor_.is_open()) Accept();
+            });
+            return;
+        }
+        auto connection = std::make_shared<Connection>(*this, std::move(socket));
+        if (Register(connection)) connection->Start();
+        Accept();
+    }
+
+    std::vector<std::shared_ptr<Connection>> Live(bool stopping) {
+        std::vector<std::shared_ptr<Connection>> live;
+        std::lock_guard lock(mutex_);
+        if (stopping) stopping_ = true;
+        for (const auto& [key, weak] : connections_) {
+            if (auto connection = weak.lock()) live.push_back(std::move(connection));
+        }
+        return live;
+    }
+
     const ServeConfig& config_;
     AlbumClient& client_;
     std::ostream& err_;
+    asio::io_context& io_;
+    tcp::acceptor acceptor_;
+    asio::steady_timer retry_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    std::unordered_map<Connection*, std::weak_ptr<Connection>> connections_;
+    bool stopping_ = false;
     std::mutex logMutex_;
-    std::atomic<size_t> queued_{0};
-    std::atomic<size_t> idle_{0};
-    std::atomic<bool> stopping_{false};
-    size_t idleLimit_ = 1;
 };
 
-// Blocks SIGINT and SIGTERM (and a private wake-up signal) in the calling
-// thread and every thread it starts from now on. They stay blocked when
-// serving ends: a late signal must not kill a process that is already on its
-// way to a clean exit.
-sigset_t BlockStopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGUSR2);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return set;
+Connection::Connection(AlbumServer& server, tcp::socket socket)
+    : server_(server), limits_(server.Config().limits), stream_(std::move(socket)),
+      buffer_(limits_.maxHeadBytes + kReadChunk) {
+    beast::error_code ec;
+    stream_.socket().set_option(tcp::no_delay(true), ec);
+    const tcp::endpoint remote = stream_.socket().remote_endpoint(ec);
+    peer_ = ec ? std::string("-") : remote.address().to_string();
+}
+
+Connection::~Connection() { server_.Unregister(this); }
+
+void Connection::Start() {
+    asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->WaitForRequest(); });
+}
+
+void Connection::Stop() {
+    asio::post(stream_.get_executor(), [self = shared_from_this()] {
+        self->stopping_ = true;
+        if (self->waiting_) self->stream_.cancel();
+    });
+}
+
+void Connection::Abort() {
+    asio::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
+}
+
+void Connection::WaitForRequest() {
+    if (stopping_) return CloseGracefully();
+    waiting_ = true;
+    if (buffer_.size() > 0) {
+        // The next request came with the last one.
+        start_ = Clock::now();
+        stream_.expires_after(limits_.headTimeout);
+        return ReadHead();
+    }
+    stream_.expires_after(served_ == 0 ? limits_.headTimeout : limits_.keepAliveTimeout);
+    stream_.async_read_some(buffer_.prepare(kReadChunk),
+                            [self = shared_from_this()](const beast::error_code& ec, std::size_t n) {
+                                self->OnFirstBytes(ec, n);
+                            });
+}
+
+void Connection::OnFirstBytes(const beast::error_code& ec, std::size_t n) {
+    // Idle too long, the peer left, or the server stops.
+    if (ec || stopping_) return Close();
+    buffer_.commit(n);
+    start_ = Clock::now();
+    stream_.expires_after(limits_.headTimeout);
+    ReadHead();
+}
+
+// Reads until the buffer holds a whole head; the stream's deadline bounds the
+// time, the head limit the bytes.
+void Connection::ReadHead() {
+    const std::string_view data(static_cast<const char*>(buffer_.data().data()), buffer_.size());
+    const size_t end = data.find("\r\n\r\n");
+    if (end != std::string_view::npos && end + 4 <= limits_.maxHeadBytes) return Handle(end + 4);
+    if (data.size() >= limits_.maxHeadBytes) {
+        waiting_ = false;
+        logRequest_ = LogText(data.substr(0, std::min<size_t>(data.find("\r\n"), 64)));
+        buffer_.clear();
+        return Refuse(data.substr(0, limits_.maxHeadBytes).find("\r\n") == std::string_view::npos
+                          ? http::status::uri_too_long
+                          : http::status::request_header_fields_too_large);
+    }
+    const std::size_t room = std::min(kReadChunk, limits_.maxHeadBytes - data.size());
+    stream_.async_read_some(buffer_.prepare(room),
+                            [self = shared_from_this()](const beast::error_code& ec, std::size_t n) {
+                                if (ec || self->stopping_) return self->Close();
+                                self->buffer_.commit(n);
+                                self->ReadHead();
+                            });
+}
+
+void Connection::Handle(std::size_t headLength) {
+    waiting_ = false;
+    stream_.expires_never();
+    logNote_.clear();
+    version_ = 11;
+    const std::string_view head(static_cast<const char*>(buffer_.data().data()), headLength);
+    logRequest_ = LogText(head.substr(0, head.find("\r\n")));
+
+    http::request_parser<http::empty_body> parser;
+    parser.header_limit(static_cast<std::uint32_t>(limits_.maxHeadBytes));
+    parser.eager(false);
+    // No body is ever read: one announced is refused below, after the method,
+    // rather than by the parser's body limit before it.
+    parser.body_limit(UINT64_MAX);
+    beast::error_code ec;
+    parser.put(asio::buffer(head.data(), head.size()), ec);
+    const bool folded = HasFoldedField(head);
+    buffer_.consume(headLength);
+    if ((ec && ec != http::error::need_more) || !parser.is_header_done() || folded) {
+        return Refuse(http::status::bad_request);
+    }
+    const Request& req = parser.get();
+    if (req.version() == 10 || req.version() == 11) version_ = req.version();
+
+    // Framing that two parsers could read differently is refused, so no one
+    // in front of this server can be made to see another request.
+    if (req.count(http::field::content_length) > 1 || req.count(http::field::transfer_encoding) > 0) {
+        return Refuse(http::status::bad_request);
+    }
+    if (req.version() != 10 && req.version() != 11) return Refuse(http::status::http_version_not_supported);
+    const std::size_t hosts = req.count(http::field::host);
+    if (hosts > 1 || (req.version() == 11 && hosts == 0)) return Refuse(http::status::bad_request);
+    // Nothing is served to a client that waits to be told to send a body.
+    if (req.count(http::field::expect) > 0) return Refuse(http::status::expectation_failed);
+    if (req.method() == http::verb::unknown) return Refuse(http::status::bad_request);
+    const bool headOnly = req.method() == http::verb::head;
+    if (req.method() != http::verb::get && !headOnly) return Refuse(http::status::method_not_allowed);
+    // Bodies are refused before a byte of them is read.
+    if (parser.content_length().value_or(0) > 0) return Refuse(http::status::payload_too_large);
+    if (req.count(http::field::content_encoding) > 0) return Refuse(http::status::unsupported_media_type);
+    const std::optional<std::string_view> target = OriginForm(req.target());
+    if (!target) return Refuse(http::status::bad_request);
+
+    keepAlive_ = req.keep_alive() && !stopping_ && served_ + 1 < limits_.maxRequestsPerConnection;
+    try {
+        Route(req, *target, headOnly);
+    } catch (const std::exception&) {
+        // Out of memory, most likely; the details stay here.
+        logNote_ = "internal error";
+        SendText(http::status::internal_server_error, ShortPage(http::status::internal_server_error), kHtml,
+                 headOnly);
+    }
+}
+
+void Connection::Route(const Request& req, std::string_view target, bool head) {
+    const std::string_view path = TargetPath(target);
+    static constexpr std::string_view kPictures = "/pictures/";
+    if (path == "/") return Page(target, head);
+    if (path.starts_with(kPictures)) {
+        const std::optional<std::string> name = PercentDecodeBytes(path.substr(kPictures.size()));
+        return Picture(req, name ? Utf8ToUtf16(*name) : std::u16string(), head);
+    }
+    if (path == "/picture") {
+        const std::optional<std::string_view> raw = FindQueryValue(target, "file");
+        const std::optional<std::u16string> name = raw ? DecodeAlbumLinkValue(*raw) : std::nullopt;
+        return Picture(req, name ? *name : std::u16string(), head);
+    }
+    SendText(http::status::not_found, ShortPage(http::status::not_found), kHtml, head);
+}
+
+void Connection::Page(std::string_view target, bool head) {
+    const std::optional<std::string_view> raw = FindQueryValue(target, "file");
+    std::optional<std::u16string> file;
+    if (raw) {
+        file = DecodeAlbumLinkValue(*raw);
+        if (!file) {
+            return SendText(http::status::bad_request,
+                            ShortPage(http::status::bad_request, "The file parameter is not a picture link of this album."),
+                            kHtml, head);
+        }
+    }
+    if (const std::string* fixed = server_.Config().fixedPage) return SendText(http::status::ok, *fixed, kHtml, head);
+    const PageResult page = file ? server_.Client().PageByText(*file) : server_.Client().PageByIndex(0);
+    if (!page.ok) {
+        // The engine's words (paths, error numbers) are for the log only.
+        logNote_ = "engine: " + LogText(Utf16ToUtf8(page.error));
+        return SendText(http::status::internal_server_error, ShortPage(http::status::internal_server_error), kHtml,
+                        head);
+    }
+    SendText(http::status::ok, Utf16ToUtf8(page.page), kHtml, head);
+}
+
+void Connection::Picture(const Request& req, std::u16string_view name, bool head) {
+    std::shared_ptr<PictureFile> file;
+    if (!name.empty()) file = OpenAlbumPicture(server_.Config().folder, name);
+    if (!file) return SendText(http::status::not_found, ShortPage(http::status::not_found), kHtml, head);
+
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(file->size),
+                  static_cast<unsigned long long>(file->modifiedVersion));
+    const std::string modified = HttpDate(file->modifiedSeconds);
+    picture_.set(http::field::etag, etag);
+    picture_.set(http::field::last_modified, modified);
+    picture_.set(http::field::accept_ranges, "bytes");
+
+    bool notModified = false;
+    if (const auto match = req.find(http::field::if_none_match); match != req.end()) {
+        notModified = EtagListMatches(match->value(), etag);
+    } else if (const auto since = req.find(http::field::if_modified_since); since != req.end()) {
+        const auto time = ParseHttpDate(since->value());
+        notModified = time && file->modifiedSeconds <= *time;
+    }
+    if (notModified) return SendPicture(http::status::not_modified, 0, head);
+
+    picture_.set(http::field::content_type, file->contentType);
+    picture_.body().file = file;
+    picture_.body().offset = 0;
+    picture_.body().length = file->size;
+    RangeChoice range;
+    if (const auto asked = req.find(http::field::range); asked != req.end()) {
+        // A range of another version of the file is no use to the client.
+        const auto ifRange = req.find(http::field::if_range);
+        if (ifRange == req.end() || ifRange->value() == etag || ifRange->value() == modified) {
+            range = ChooseRange(asked->value(), file->size);
+        }
+    }
+    if (range.kind == RangeChoice::kUnsatisfiable) {
+        text_.set(http::field::content_range, "bytes */" + std::to_string(file->size));
+        return SendText(http::status::range_not_satisfiable, ShortPage(http::status::range_not_satisfiable), kHtml,
+                        head);
+    }
+    if (range.kind == RangeChoice::kPart) {
+        picture_.set(http::field::content_range, "bytes " + std::to_string(range.first) + "-" +
+                                                     std::to_string(range.last) + "/" + std::to_string(file->size));
+        picture_.body().offset = range.first;
+        picture_.body().length = range.last - range.first + 1;
+        return SendPicture(http::status::partial_content, picture_.body().length, head);
+    }
+    SendPicture(http::status::ok, file->size, head);
+}
+
+// A refused request leaves the connection in a state not worth reading on.
+void Connection::Refuse(http::status status) {
+    keepAlive_ = false;
+    if (status == http::status::method_not_allowed) text_.set(http::field::allow, "GET, HEAD");
+    SendText(status, ShortPage(status), kHtml, false);
+}
+
+// Sends text_ (fresh for each request; the caller may have set fields of its
+// own) with this body.
+void Connection::SendText(http::status status, std::string body, const char* type, bool head) {
+    text_.result(status);
+    text_.set(http::field::content_type, type);
+    const std::uint64_t declared = body.size();
+    text_.body() = head ? std::string() : std::move(body);
+    Send(text_, declared, text_.body().size());
+}
+
+void Connection::SendPicture(http::status status, std::uint64_t bodyBytes, bool head) {
+    picture_.result(status);
+    if (head || status == http::status::not_modified) picture_.body().length = 0;
+    Send(picture_, bodyBytes, picture_.body().length);
+}
+
+template <class Body>
+void Connection::Send(http::response<Body>& res, std::uint64_t declared, std::uint64_t bodyBytes) {
+    res.version(version_);
+    if (res.result() != http::status::not_modified) res.content_length(declared);
+    res.keep_alive(keepAlive_);
+    if (keepAlive_) {
+        // Exactly what is enforced: the idle time-out and the requests left.
+        const auto idle = std::chrono::duration_cast<std::chrono::seconds>(limits_.keepAliveTimeout).count();
+        res.set(http::field::keep_alive, "timeout=" + std::to_string(idle) +
+                                              ", max=" + std::to_string(limits_.maxRequestsPerConnection - served_ - 1));
+    }
+    // The whole response, not each write, must go out in time.
+    const auto rate = std::max<std::size_t>(limits_.minBytesPerSecond, 1);
+    stream_.expires_after(limits_.writeTimeout + milliseconds(bodyBytes * 1000 / rate));
+    const int status = static_cast<int>(res.result_int());
+    http::async_write(stream_, res,
+                      [self = shared_from_this(), bodyBytes, status](const beast::error_code& ec, std::size_t) {
+                          self->OnWritten(ec, bodyBytes, status);
+                      });
+}
+
+void Connection::OnWritten(const beast::error_code& ec, std::uint64_t bodyBytes, int status) {
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start_).count();
+    char tail[96];
+    std::snprintf(tail, sizeof tail, "\" %d %llu %.1fms", status, static_cast<unsigned long long>(bodyBytes), ms);
+    std::string line = peer_ + " \"" + logRequest_ + tail;
+    if (ec) line += ec == beast::error::timeout ? " (too slow: cut off)" : " (cut off)";
+    if (!logNote_.empty()) line += " " + logNote_;
+    server_.Log(line);
+    text_ = {};
+    picture_ = {};  // lets the file go
+    if (ec) {
+        if (ec == beast::error::timeout) {
+            // A reader this slow gets a reset, so the kernel does not go on
+            // holding what it has not taken.
+            beast::error_code ignored;
+            stream_.socket().set_option(asio::socket_base::linger(true, 0), ignored);
+        }
+        return Close();
+    }
+    ++served_;
+    if (!keepAlive_) return CloseGracefully();
+    WaitForRequest();
+}
+
+void Connection::CloseGracefully() {
+    waiting_ = false;
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    buffer_.clear();
+    drained_ = 0;
+    stream_.expires_after(kDrainTime);
+    Drain();
+}
+
+void Connection::Drain() {
+    stream_.async_read_some(buffer_.prepare(kReadChunk),
+                            [self = shared_from_this()](const beast::error_code& ec, std::size_t n) {
+                                self->drained_ += n;
+                                if (ec || self->drained_ >= kDrainBytes) return self->Close();
+                                self->Drain();
+                            });
+}
+
+void Connection::Close() {
+    waiting_ = false;
+    stream_.close();
 }
 
 }  // namespace
 
 int Serve(const ServeConfig& config, AlbumClient& client, std::ostream& out, std::ostream& err) {
-    const sigset_t stopSignals = BlockStopSignals();
-    AlbumServer server(config, client, err);
-    const int port = server.Bind();
+    std::size_t threads = config.limits.threads;
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+
+    std::mutex mutex;
+    std::condition_variable stopAsked;
+    bool stop = false;
+    // Before any thread starts, so the signals go only where they belong.
+    StopRequests stops([&] {
+        std::lock_guard lock(mutex);
+        stop = true;
+        stopAsked.notify_all();
+    });
+
+    asio::io_context io(static_cast<int>(threads));
+    AlbumServer server(config, client, err, io);
+    const int port = server.Listen();
     if (port <= 0) {
         err << "albummaker serve: cannot listen on " << config.bindAddress << " port " << config.port << '\n';
         return 1;
     }
+    server.Accept();
 
-    std::atomic<bool> finished{false};
-    std::thread stopper([&] {
-        // Signals that come while the server winds down are taken here too,
-        // so none is left pending to kill the process on its way out.
-        bool stopping = false;
-        while (true) {
-            int signal = 0;
-            if (sigwait(&stopSignals, &signal) != 0 || signal == SIGUSR2) return;
-            if (!stopping && !finished.load()) server.BeginStopping();
-            stopping = true;
-        }
-    });
+    std::vector<std::thread> pool;
+    for (std::size_t i = 0; i < threads; ++i) {
+        pool.emplace_back([&io] {
+            while (true) {
+                try {
+                    io.run();
+                    return;
+                } catch (...) {
+                    // A handler that threw lost its connection; the others go on.
+                }
+            }
+        });
+    }
 
     const bool v6 = config.bindAddress.find(':') != std::string::npos;
     out << "http://" << (v6 ? "[" : "") << config.bindAddress << (v6 ? "]" : "") << ':' << port << "/\n";
     out.flush();
 
-    // Returns once the listening socket is shut down and the workers have
-    // finished the connections they hold.
-    try {
-        server.listen_after_bind();
-    } catch (const std::exception& e) {
-        err << "albummaker serve: " << e.what() << '\n';
+    {
+        std::unique_lock lock(mutex);
+        stopAsked.wait(lock, [&] { return stop; });
     }
-    finished.store(true);
-    const bool asked = server.Stopping();
-    // The stopper's cue to leave.
-    pthread_kill(stopper.native_handle(), SIGUSR2);
-    stopper.join();
-    if (!asked) {
-        err << "albummaker serve: accepting connections failed\n";
-        return 1;
-    }
+    server.BeginStop();
+    if (!server.WaitForConnections(Clock::now() + config.limits.stopGrace)) server.AbortConnections();
+    for (auto& thread : pool) thread.join();
     err << "albummaker serve: stopped\n";
     return 0;
 }
 
 }  // namespace albummaker::host
-
-#if defined(__SANITIZE_THREAD__)
-// The HTTP library comes compiled without ThreadSanitizer, so the sanitizer
-// cannot see its inner synchronisation (such as the guarded start-up of its
-// function-local statics) and reports the memory calls it makes as races.
-// Only calls made from inside the library are exempt; our handlers and
-// everything they touch stay checked.
-extern "C" const char* __tsan_default_suppressions() { return "called_from_lib:libcpp-httplib.so\n"; }
-#endif

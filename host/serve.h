@@ -12,20 +12,23 @@
 namespace albummaker::host {
 
 struct ServeLimits {
-    std::size_t threads = 8;
+    std::size_t threads = 0;  // 0: one per processor core
     // Bytes a request line plus its headers may take.
     std::size_t maxHeadBytes = 16 * 1024;
-    // Time a client has to deliver a whole request head once it started.
+    // Time a client has to deliver a whole request head once it started,
+    // and to start its first request on a new connection.
     std::chrono::milliseconds headTimeout{5000};
-    std::chrono::milliseconds readTimeout{5000};
-    std::chrono::milliseconds writeTimeout{5000};
-    // How long a connection may wait for its next request.
+    // How long a kept-alive connection may wait for its next request.
     std::chrono::milliseconds keepAliveTimeout{5000};
-    // How long a fresh connection keeps a worker while others wait for one.
-    std::chrono::milliseconds firstRequestGrace{250};
+    // A whole response must be taken within this plus its length at the
+    // lowest rate, so a slow reader loses its connection.
+    std::chrono::milliseconds writeTimeout{5000};
+    std::size_t minBytesPerSecond = 64 * 1024;
     std::size_t maxRequestsPerConnection = 100;
-    // Connections waiting in the accept queue before new ones get a 503.
-    std::size_t maxQueuedConnections = 1024;
+    // Connections open at once; past it a new one is closed at once.
+    std::size_t maxConnections = 512;
+    // Once a stop is asked for, responses in flight get this long to finish.
+    std::chrono::milliseconds stopGrace{3000};
 };
 
 struct ServeConfig {
@@ -38,9 +41,11 @@ struct ServeConfig {
     const std::string* fixedPage = nullptr;
 };
 
-// Serves until the process gets SIGINT or SIGTERM, then finishes the requests
-// in flight and returns. Prints "http://ADDR:PORT/" on `out` once it listens;
-// the access log and diagnostics go to `err`. Returns an exit code.
+// Serves until a stop is asked for (SIGINT or SIGTERM; on Windows Ctrl+C,
+// Ctrl+Break or closing the console), then finishes the responses in flight
+// within the grace period and returns. Prints "http://ADDR:PORT/" on `out`
+// once it listens; the access log and diagnostics go to `err`. Returns an
+// exit code.
 int Serve(const ServeConfig& config, AlbumClient& client, std::ostream& out, std::ostream& err);
 
 }  // namespace albummaker::host

@@ -1,6 +1,5 @@
-#include <sys/stat.h>
-
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -17,11 +16,13 @@ namespace {
 constexpr const char* kServeUsage =
     "Usage: albummaker serve --folder DIR --template FILE [--bind ADDR] [--port N] [--threads N]\n"
     "Serves the album in DIR over HTTP: GET / shows the first picture's page,\n"
-    "/?file=NAME (or a position) another one, /pictures/NAME the picture itself.\n"
+    "/?file=NAME (or a position) another one, /picture?file=NAME (or\n"
+    "/pictures/NAME) the picture itself.\n"
     "  --bind ADDR    address to listen on (default 127.0.0.1)\n"
     "  --port N       port to listen on (default 8080; 0 picks a free one)\n"
-    "  --threads N    worker threads (default 8)\n"
-    "Prints the URL once it listens; stops on Ctrl+C (SIGINT) or SIGTERM.\n";
+    "  --threads N    threads answering requests (default: one per processor core)\n"
+    "Prints the URL once it listens; stops on Ctrl+C (SIGINT), SIGTERM, or on\n"
+    "Windows Ctrl+Break or closing the console.\n";
 
 std::optional<long> ParseNumber(const std::string& text, long low, long high) {
     long value = 0;
@@ -31,14 +32,19 @@ std::optional<long> ParseNumber(const std::string& text, long low, long high) {
     return value;
 }
 
+// A UTF-8 path as the platform takes it (bytes kept as they are on POSIX).
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 bool IsDirectory(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    std::error_code ec;
+    return std::filesystem::is_directory(PathOf(path), ec);
 }
 
 bool IsReadableFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && std::ifstream(path).good();
+    std::error_code ec;
+    return std::filesystem::is_regular_file(PathOf(path), ec) && std::ifstream(PathOf(path)).good();
 }
 
 }  // namespace
@@ -76,6 +82,20 @@ int RunServe(const Args& args, std::ostream& out, std::ostream& err) {
             } else {
                 config.limits.threads = static_cast<size_t>(*number);
             }
+        } else if (arg == "--min-rate" || arg == "--write-timeout") {
+            // Not in the usage either: how slow a reader may be (bytes a
+            // second) and the time every response gets on top (ms), so that
+            // tests meet the cut-off within seconds.
+            const auto number = ParseNumber(value, 1, 1L << 30);
+            if (!number) {
+                err << "albummaker serve: " << arg << " \"" << value << "\" is out of range\n";
+                return kExitUsage;
+            }
+            if (arg == "--min-rate") {
+                config.limits.minBytesPerSecond = static_cast<size_t>(*number);
+            } else {
+                config.limits.writeTimeout = std::chrono::milliseconds(*number);
+            }
         } else if (arg == "--fixed-page") {
             // Not in the usage: answers one fixed page instead of rendering,
             // to measure the server without the album.
@@ -99,7 +119,7 @@ int RunServe(const Args& args, std::ostream& out, std::ostream& err) {
     }
     std::string fixedPage;
     if (!fixedPagePath.empty()) {
-        std::ifstream in(fixedPagePath, std::ios::binary);
+        std::ifstream in(PathOf(fixedPagePath), std::ios::binary);
         if (!in) {
             err << "albummaker serve: cannot read " << fixedPagePath << '\n';
             return kExitFailure;
