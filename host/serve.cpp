@@ -165,6 +165,7 @@ private:
     http::response<http::string_body> text_;
     http::response<PictureBody> picture_;
     std::size_t drained_ = 0;
+    bool resetOnClose_ = false;
 };
 
 class AlbumServer {
@@ -385,6 +386,10 @@ void Connection::Handle(std::size_t headLength) {
     if (req.count(http::field::content_length) > 1 || req.count(http::field::transfer_encoding) > 0) {
         return Refuse(http::status::bad_request);
     }
+    if (const auto length = req.find(http::field::content_length);
+        length != req.end() && length->value().find_first_not_of("0123456789") != std::string_view::npos) {
+        return Refuse(http::status::bad_request);  // a list, even of equal values
+    }
     if (req.version() != 10 && req.version() != 11) return Refuse(http::status::http_version_not_supported);
     const std::size_t hosts = req.count(http::field::host);
     if (hosts > 1 || (req.version() == 11 && hosts == 0)) return Refuse(http::status::bad_request);
@@ -517,6 +522,14 @@ void Connection::SendText(http::status status, std::string body, const char* typ
 void Connection::SendPicture(http::status status, std::uint64_t bodyBytes, bool head) {
     picture_.result(status);
     if (head || status == http::status::not_modified) picture_.body().length = 0;
+    if (picture_.body().length > 0) {
+        // Should the response be cut off (too slow a reader, or the end of
+        // the grace period), the peer gets a reset, so the kernel does not
+        // go on holding the part of the picture it has not taken.
+        beast::error_code ignored;
+        stream_.socket().set_option(asio::socket_base::linger(true, 0), ignored);
+        resetOnClose_ = true;
+    }
     Send(picture_, bodyBytes, picture_.body().length);
 }
 
@@ -551,14 +564,11 @@ void Connection::OnWritten(const beast::error_code& ec, std::uint64_t bodyBytes,
     server_.Log(line);
     text_ = {};
     picture_ = {};  // lets the file go
-    if (ec) {
-        if (ec == beast::error::timeout) {
-            // A reader this slow gets a reset, so the kernel does not go on
-            // holding what it has not taken.
-            beast::error_code ignored;
-            stream_.socket().set_option(asio::socket_base::linger(true, 0), ignored);
-        }
-        return Close();
+    if (ec) return Close();
+    if (resetOnClose_) {
+        beast::error_code ignored;
+        stream_.socket().set_option(asio::socket_base::linger(false, 0), ignored);
+        resetOnClose_ = false;
     }
     ++served_;
     if (!keepAlive_) return CloseGracefully();
