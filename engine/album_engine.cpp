@@ -125,6 +125,10 @@ std::u16string AlbumEngine::RenderPage(const ImageList& list, std::size_t p) con
   }
 
   const std::size_t count = list.size();
+  // Filled before all others, so no value filled later is searched for it and
+  // a template without it renders exactly as before. Its value (letters,
+  // digits, "+", "%", "u") holds no token or section marker of its own.
+  page.SetPlaceholder(u"UrlEncodedCurrentFileName", UrlEncode(list[p]));
   if (p == 0) {
     page.ShowSection(u"LinkToPrevious", false);
   } else {

@@ -173,6 +173,33 @@ TEST_F(AlbumEngineTest, FillOrderActsOnMarkersInsideNamesAndSections) {
   EXPECT_EQ(engine_.RenderPageByIndex(1), u"yy^tq_CurrentFileName^.jpg|y^tq_CurrentFileName^.jpg");
 }
 
+TEST_F(AlbumEngineTest, UrlEncodedCurrentFileNameLinksThePictureItselfOnEveryPage) {
+  MakeAlbum({u"a #1.jpg", u"b?%+&.gif", u"c \U0001F600\u0416.jpeg"},
+            "<!--tq_LinkToPreviousStart-->(^tq_UrlEncodedCurrentFileName^)<!--tq_LinkToPreviousEnd-->"
+            "src=[^tq_UrlEncodedCurrentFileName^] name=[^tq_CurrentFileName^] again=[^tq_UrlEncodedCurrentFileName^]");
+  EXPECT_EQ(engine_.RenderPageByIndex(0), u"src=[a+%231%2Ejpg] name=[a #1.jpg] again=[a+%231%2Ejpg]");
+  EXPECT_EQ(engine_.RenderPageByIndex(1),
+            u"(b%3F%25%2B%26%2Egif)src=[b%3F%25%2B%26%2Egif] name=[b?%+&amp;.gif] again=[b%3F%25%2B%26%2Egif]");
+  EXPECT_EQ(engine_.RenderPageByName(u"C \U0001F600\u0416.JPEG"),
+            u"(c+%uD83D%uDE00%u0416%2Ejpeg)src=[c+%uD83D%uDE00%u0416%2Ejpeg] name=[c &#128512;&#1046;.jpeg] "
+            u"again=[c+%uD83D%uDE00%u0416%2Ejpeg]");
+}
+
+TEST_F(AlbumEngineTest, UrlEncodedCurrentFileNameIsFilledBeforeEveryOtherValue) {
+  // Names that carry the new marker: a later value brings it in, and it stays
+  // as it came, because its step is over by then.
+  MakeAlbum({u"a^tq_UrlEncodedCurrentFileName^.jpg", u"b.jpg"},
+            "^tq_CurrentFileName^|^tq_UrlEncodedCurrentFileName^|"
+            "<!--tq_LinkToNextStart-->^tq_UrlEncodedNextFileName^<!--tq_LinkToNextEnd-->");
+  EXPECT_EQ(engine_.RenderPageByIndex(0),
+            u"a^tq_UrlEncodedCurrentFileName^.jpg|a%5Etq%5FUrlEncodedCurrentFileName%5E%2Ejpg|b%2Ejpg");
+  // Its own value holds no marker of any other step.
+  album_.Write("pictures/c^tq_TotalFilesCount^.jpg");
+  album_.Write("page.html", "^tq_UrlEncodedCurrentFileName^ ^tq_UrlEncodedCurrentFileName ^tq_urlencodedcurrentfilename^");
+  EXPECT_EQ(engine_.RenderPageByIndex(2),
+            u"c%5Etq%5FTotalFilesCount%5E%2Ejpg ^tq_UrlEncodedCurrentFileName ^tq_urlencodedcurrentfilename^");
+}
+
 TEST_F(AlbumEngineTest, PathsAreTakenUpToNulAndReturnedAsCopies) {
   MakeAlbum({u"a.jpg"}, "^tq_CurrentFileName^");
   std::u16string withNul = templatePath_.u16string();

@@ -334,7 +334,9 @@ TEST_F(HardenedServer, DrippedHeadsHoldNoThreadAndEndAtTheirDeadline) {
             EXPECT_TRUE(drips[i]->PeerClosed()) << i;
         }
     }
-    EXPECT_LT(server_->ResidentKiB() - before, 32 * 1024);
+    // Natively about 2 MiB; AddressSanitizer keeps every freed block of the
+    // 7,000 reads in quarantine, which resident memory counts too.
+    EXPECT_LT(server_->ResidentKiB() - before, 64 * 1024);
 }
 
 TEST_F(HardenedServer, ConnectionsPastTheBoundAreClosedAndOthersStillAnswered) {

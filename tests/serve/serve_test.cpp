@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "album_engine.h"
 #include "serve_harness.h"
 #include "text.h"
 #include "url.h"
@@ -169,6 +170,29 @@ TEST_F(AlbumServer, ServesEachPictureOfTheAlbumWithItsType) {
     EXPECT_EQ(Request(Port(), "/pictures/g%20new.gif").body, "new");
     fs::remove(folder_ / "g new.gif");
     EXPECT_EQ(Request(Port(), "/pictures/g%20new.gif").status, 404);
+}
+
+TEST_F(AlbumServer, PictureLinksOfTheAlbumEncodingLeadToEachPicture) {
+    WriteFile(dir_.Path() / "secret.jpg", "secret");
+    fs::create_symlink("../secret.jpg", folder_ / "out.jpg");
+    Start();
+    for (size_t i = 0; i < kAlbum.size(); ++i) {
+        const std::u16string link = albummaker::UrlEncode(albummaker::host::Utf8ToUtf16(kAlbum[i]));
+        const Response r = Request(Port(), "/picture?file=" + std::string(link.begin(), link.end()));
+        ASSERT_EQ(r.status, 200) << kAlbum[i];
+        EXPECT_EQ(r.body, Content(i));
+        EXPECT_EQ(r.Header("content-type"), kAlbum[i].ends_with(".gif") ? "image/gif" : "image/jpeg");
+        EXPECT_FALSE(r.Header("etag").empty());
+    }
+    // The same checks as for /pictures/NAME.
+    for (const std::string target : {"/picture", "/picture?file=", "/picture?name=a+plain%2Ejpg",
+                                     "/picture?file=%u04", "/picture?file=a+plain.jpg%00", "/picture?file=..%2Fsecret%2Ejpg",
+                                     "/picture?file=out%2Ejpg", "/picture?file=%2Ehidden%2Ejpg", "/picture?file=sub%2Ejpg",
+                                     "/picture?file=notes%2Etxt", "/picture?file=A+PLAIN%2EJPG", "/picture/a+plain%2Ejpg"}) {
+        const Response r = Request(Port(), target);
+        EXPECT_EQ(r.status, 404) << target;
+        EXPECT_EQ(r.body.find("secret"), std::string::npos) << target;
+    }
 }
 
 TEST_F(AlbumServer, NothingOutsideTheAlbumIsReachable) {
