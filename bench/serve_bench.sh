@@ -71,6 +71,9 @@ start_nginx() {
   local root=$work/nginx port
   mkdir -p "$root/site" "$root/tmp"
   cp "$1" "$root/site/page.html"
+  # Started as root, nginx's workers run as another user, who must read it.
+  chmod 755 "$work" "$root" "$root/site"
+  chmod 644 "$root/site/page.html"
   port=$(free_port)
   cat >"$root/nginx.conf" <<EOF
 worker_processes $server_threads;
@@ -99,7 +102,11 @@ EOF
     curl -sf "http://127.0.0.1:$port/page.html" -o /dev/null && break
     sleep 0.1
   done
-  curl -sf "http://127.0.0.1:$port/page.html" -o /dev/null || { echo "serve_bench: nginx did not start" >&2; exit 1; }
+  curl -sf "http://127.0.0.1:$port/page.html" -o /dev/null || {
+    echo "serve_bench: nginx did not start" >&2
+    tail -n 5 "$root/error.log" >&2 2>/dev/null || true
+    exit 1
+  }
   echo "http://127.0.0.1:$port/page.html"
 }
 

@@ -238,9 +238,11 @@ public:
         if (connections_.empty()) ended_.notify_all();
     }
 
-    void Log(const std::string& line) {
+    // One write per line: a unit-buffered stream would make one per piece.
+    void Log(std::string line) {
+        line += '\n';
         std::lock_guard lock(logMutex_);
-        err_ << line << '\n';
+        err_.write(line.data(), static_cast<std::streamsize>(line.size()));
         err_.flush();
     }
 
@@ -555,13 +557,16 @@ void Connection::Send(http::response<Body>& res, std::uint64_t declared, std::ui
 }
 
 void Connection::OnWritten(const beast::error_code& ec, std::uint64_t bodyBytes, int status) {
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start_).count();
+    const auto tenths = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count() / 100;
     char tail[96];
-    std::snprintf(tail, sizeof tail, "\" %d %llu %.1fms", status, static_cast<unsigned long long>(bodyBytes), ms);
-    std::string line = peer_ + " \"" + logRequest_ + tail;
+    std::snprintf(tail, sizeof tail, "\" %d %llu %lld.%lldms", status, static_cast<unsigned long long>(bodyBytes),
+                  static_cast<long long>(tenths / 10), static_cast<long long>(tenths % 10));
+    std::string line;
+    line.reserve(peer_.size() + logRequest_.size() + 128);
+    line.append(peer_).append(" \"").append(logRequest_).append(tail);
     if (ec) line += ec == beast::error::timeout ? " (too slow: cut off)" : " (cut off)";
     if (!logNote_.empty()) line += " " + logNote_;
-    server_.Log(line);
+    server_.Log(std::move(line));
     text_ = {};
     picture_ = {};  // lets the file go
     if (ec) return Close();
