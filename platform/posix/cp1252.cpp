@@ -1,31 +1,15 @@
 #include "cp1252.h"
 
 namespace albummaker::cp1252 {
-namespace {
-
-// 0x80..0x9F; the rest of the code page equals Latin-1.
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98
-};
-
-}  // namespace
-
-char16_t Decode(unsigned char byte) noexcept {
-  if (byte >= 0x80 && byte < 0xA0) return kHigh[byte - 0x80];
-  return static_cast<char16_t>(byte);
-}
 
 bool Encode(char16_t unit, unsigned char& byte) noexcept {
   if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
     byte = static_cast<unsigned char>(unit);
     return true;
   }
-  for (unsigned i = 0; i < 32; ++i) {
-    if (kHigh[i] == unit) {
-      byte = static_cast<unsigned char>(0x80 + i);
+  for (unsigned b = 0x80; b < 0xA0; ++b) {
+    if (kUnits[b] == unit) {
+      byte = static_cast<unsigned char>(b);
       return true;
     }
   }

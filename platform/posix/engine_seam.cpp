@@ -162,7 +162,21 @@ std::size_t AnsiDecodedLength(const char*, std::size_t count) {
 
 std::size_t AnsiDecode(const char* bytes, std::size_t count, char16_t* out, std::size_t outCount) {
   if (count > outCount) return 0;
-  for (std::size_t i = 0; i < count; ++i) out[i] = cp1252::Decode(static_cast<unsigned char>(bytes[i]));
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+  // Only 0x80..0x9F stand for another unit than their own value: a block
+  // without them is widened as it is, in a loop the compiler vectorises.
+  constexpr std::size_t kBlock = 64;
+  std::size_t i = 0;
+  for (; i + kBlock <= count; i += kBlock) {
+    unsigned char remapped = 0;  // a byte-wide flag keeps the vectors byte-wide
+    for (std::size_t j = 0; j < kBlock; ++j) remapped |= static_cast<unsigned char>((in[i + j] & 0xE0) == 0x80);
+    if (remapped == 0) {
+      for (std::size_t j = 0; j < kBlock; ++j) out[i + j] = in[i + j];
+    } else {
+      for (std::size_t j = 0; j < kBlock; ++j) out[i + j] = cp1252::Decode(in[i + j]);
+    }
+  }
+  for (; i < count; ++i) out[i] = cp1252::Decode(in[i]);
   return count;
 }
 

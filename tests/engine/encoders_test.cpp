@@ -87,6 +87,33 @@ TEST(AnsiToWide, WindowsCodePageHighBytes) {
   EXPECT_EQ(*text, u"\u20ac\u00e9\u0081");
 }
 
+// Long texts are decoded in blocks; a remapped byte (0x80..0x9F) or a Latin-1
+// one (0xA0..0xFF) must decode alike wherever it falls among plain ones.
+TEST(AnsiToWide, HighBytesAtEveryOffsetOfALongText) {
+  const std::pair<char, char16_t> cases[] = {{'\x80', u'\u20ac'}, {'\x9f', u'\u0178'}, {'\x8d', u'\u008d'},
+                                             {'\xa0', u'\u00a0'}, {'\xff', u'\u00ff'}, {'\x7f', u'\u007f'}};
+  for (const auto& [byte, unit] : cases) {
+    for (std::size_t at = 0; at < 100; ++at) {
+      std::string bytes(100, 'a');
+      bytes[at] = byte;
+      std::u16string expected(100, u'a');
+      expected[at] = unit;
+      const std::optional<std::u16string> text = AnsiToWide(bytes.c_str(), bytes.size() + 1);
+      ASSERT_TRUE(text);
+      ASSERT_EQ(*text, expected) << "byte " << static_cast<int>(static_cast<unsigned char>(byte)) << " at " << at;
+    }
+  }
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  const std::optional<std::u16string> text = AnsiToWide(all.c_str(), all.size() + 1);
+  ASSERT_TRUE(text);
+  ASSERT_EQ(text->size(), 255u);
+  EXPECT_EQ((*text)[0x41 - 1], u'A');
+  EXPECT_EQ((*text)[0x80 - 1], u'\u20ac');
+  EXPECT_EQ((*text)[0x99 - 1], u'\u2122');
+  EXPECT_EQ((*text)[0xe9 - 1], u'\u00e9');
+}
+
 TEST(AnsiToWide, FailedAllocationGivesNothing) {
   const std::string bytes(100, 'x');
   test_hooks::SetAllocationLimit(150);  // below 101 units of two bytes
