@@ -7,6 +7,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "engine_test_hooks.h"
 #include "platform_seam.h"
@@ -26,7 +27,6 @@ std::uint32_t ReadFailure() noexcept { return g_readFailure.load(std::memory_ord
 void Reset() noexcept {
   SetAllocationLimit(static_cast<std::size_t>(-1));
   SetReadFailure(0);
-  SelectTokenScan(TokenScan::kAuto);
 }
 }  // namespace test_hooks
 
@@ -120,7 +120,7 @@ std::u16string AlbumEngine::RenderPage(const ImageList& list, std::size_t p) con
       std::optional<std::u16string> text = AnsiToWide(bytes.get(), std::size_t{bytesRead} + 1);
       bytes.reset();
       if (!text) RaiseEngineError(kNoMemoryMessage, kErrorOutOfMemory);
-      page.SetText(*text);
+      page.SetText(std::move(*text));
     }
   }
 
@@ -149,7 +149,7 @@ std::u16string AlbumEngine::RenderPage(const ImageList& list, std::size_t p) con
   page.SetPlaceholder(u"CurrentFileName", HtmlEscape(name));
   page.SetPlaceholder(u"FileOrdinalNumber", Decimal(p + 1));
   page.SetPlaceholder(u"TotalFilesCount", Decimal(count));
-  return page.GetText();
+  return page.TakeText();
 }
 
 std::u16string UrlEncode(std::u16string_view text) {

@@ -17,12 +17,6 @@ std::size_t AllocationLimit() noexcept;
 void SetReadFailure(std::uint32_t errorNumber) noexcept;
 std::uint32_t ReadFailure() noexcept;
 
-// The candidate scan of the placeholder fill. kAuto takes the fastest one the
-// processor has; the others force one scan so that each can be tested.
-enum class TokenScan { kAuto, kPlain, kSse2, kAvx2 };
-// False, changing nothing, when this build or processor lacks that scan.
-bool SelectTokenScan(TokenScan scan) noexcept;
-
 // Restores the defaults.
 void Reset() noexcept;
 

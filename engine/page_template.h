@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace albummaker {
 
@@ -44,11 +45,17 @@ class PageTemplate {
 
   // Replaces the whole text (taken up to its first U+0000); the cursor is
   // then none.
-  void SetText(std::u16string_view text);
+  void SetText(std::u16string text);
   const std::u16string& GetText() const noexcept { return text_; }
+  // Moves the text out; the template is left empty, the cursor none.
+  std::u16string TakeText() noexcept {
+    std::u16string text = std::move(text_);
+    text_.clear();
+    cursor_ = kNone;
+    return text;
+  }
 
-  // Replaces every token of name by value, left to right without overlap, in
-  // one pass. Returns the number of replacements. An empty token replaces
+  // Replaces every token of name by value, left to right without overlap. Returns the number of replacements. An empty token replaces
   // nothing.
   std::size_t SetPlaceholder(std::u16string_view name, std::u16string_view value);
 

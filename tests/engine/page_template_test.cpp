@@ -3,7 +3,6 @@
 #include <iterator>
 #include <random>
 
-#include "engine_test_hooks.h"
 #include "page_template.h"
 
 namespace albummaker {
@@ -408,30 +407,64 @@ TEST(PageTemplatePlaceholder, LongTextsMatchStepwiseReplacement) {
   ASSERT_NO_FATAL_FAILURE(CheckLongTextsAgainstStepwise());
 }
 
-// The fill picks its candidate scan by processor; each scan this build and
-// processor have must fill exactly alike, not only the one picked here.
-class PageTemplateScan : public ::testing::Test {
- protected:
-  void TearDown() override { test_hooks::SelectTokenScan(test_hooks::TokenScan::kAuto); }
-};
+// The fill once picked a candidate scan by processor; its one search now
+// must fill exactly as the others did.
+TEST(PageTemplateScan, EveryAvailableScanFillsAlike) {
+  ASSERT_NO_FATAL_FAILURE(CheckTokensAtEveryOffset());
+  ASSERT_NO_FATAL_FAILURE(CheckLongTextsAgainstStepwise());
+}
 
-TEST_F(PageTemplateScan, EveryAvailableScanFillsAlike) {
-  using test_hooks::TokenScan;
-  EXPECT_TRUE(test_hooks::SelectTokenScan(TokenScan::kPlain));
-#if defined(__SSE2__)
-  EXPECT_TRUE(test_hooks::SelectTokenScan(TokenScan::kSse2));
-#else
-  EXPECT_FALSE(test_hooks::SelectTokenScan(TokenScan::kSse2));
-#endif
-  int tested = 0;
-  for (const TokenScan scan : {TokenScan::kPlain, TokenScan::kSse2, TokenScan::kAvx2}) {
-    if (!test_hooks::SelectTokenScan(scan)) continue;
-    ++tested;
-    SCOPED_TRACE(testing::Message() << "scan " << static_cast<int>(scan));
-    ASSERT_NO_FATAL_FAILURE(CheckTokensAtEveryOffset());
-    ASSERT_NO_FATAL_FAILURE(CheckLongTextsAgainstStepwise());
+// Every section of the markers removed as the extraction loop does it, with
+// the library's search: the reference for the template's own search.
+std::u16string RemovedStepwise(std::u16string text, const std::u16string& start, const std::u16string& end) {
+  for (std::size_t s; (s = text.find(start)) != std::u16string::npos;) {
+    const std::size_t e = text.find(end, s + start.size());
+    if (e == std::u16string::npos) break;
+    const bool emptyBody = e == s + start.size();
+    text.erase(s, e + end.size() - s);
+    if (emptyBody) break;
   }
-  EXPECT_GE(tested, 1);
+  return text;
+}
+
+// The search finds candidates for one unit of a pattern by one of its bytes
+// ("^" of a placeholder, "!" of a section marker): units holding that byte
+// (U+5E5E, U+015E, U+5E00, U+2121, U+0121), the unit itself without the rest
+// of the marker, and markers at the very start or end of the text must not
+// mislead it. Sections nest and go unterminated here too.
+TEST(PageTemplateSearch, UnitsSharingAByteWithTheMarkersAreNoMatch) {
+  const std::u16string token = u"^tq_N^";
+  const std::u16string start = u"<!--tq_SStart-->";
+  const std::u16string end = u"<!--tq_SEnd-->";
+  const std::u16string pieces[] = {token,     start,     end,       u"\u5e5e", u"\u015e", u"\u5e00", u"\u2121",
+                                   u"\u0121", u"^",      u"!",      u"<!",     u"!--tq_SStart-->", u"^tq_N",
+                                   u"tq_N^",  u"body",   u"\u5e5e^tq_N^\u5e5e"};
+  std::mt19937 rng(4242);
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string text;
+    const int n = static_cast<int>(rng() % 24);
+    for (int i = 0; i < n; ++i) text += pieces[rng() % std::size(pieces)];
+
+    PageTemplate filled(text);
+    std::u16string expected = text;
+    std::size_t cursor = kNone;
+    const std::size_t count = StepwiseFill(expected, cursor, token, u"\u5e5e");
+    ASSERT_EQ(filled.SetPlaceholder(u"N", u"\u5e5e"), count) << round;
+    ASSERT_EQ(filled.GetText(), expected) << round;
+
+    PageTemplate hidden(text);
+    hidden.ShowSection(u"S", false);
+    ASSERT_EQ(hidden.GetText(), RemovedStepwise(text, start, end)) << round;
+
+    // Kept sections: as the operations it is made of, the cursor included.
+    PageTemplate shown(text);
+    PageTemplate stepwise(text);
+    shown.ShowSection(u"S", true);
+    for (std::u16string body = stepwise.ExtractSection(u"S"); !body.empty(); body = stepwise.ExtractSection(u"S"))
+      stepwise.InsertAtCursor(body);
+    ASSERT_EQ(shown.GetText(), stepwise.GetText()) << round;
+    ASSERT_EQ(shown.Cursor(), stepwise.Cursor()) << round;
+  }
 }
 
 }  // namespace
