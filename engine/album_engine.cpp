@@ -141,7 +141,7 @@ std::u16string AlbumEngine::RenderPage(const ImageList& list, std::size_t p) con
     page.ShowSection(u"LinkToNext", true);
     page.SetPlaceholder(u"UrlEncodedNextFileName", UrlEncode(list[p + 1]));
   }
-  const std::u16string& name = list[p];
+  const std::u16string_view name = list[p];
   const std::size_t dot = name.rfind(u'.');
   const std::u16string_view base =
       dot == std::u16string::npos ? std::u16string_view(name) : std::u16string_view(name).substr(0, dot);

@@ -43,14 +43,20 @@ int CompareNames(std::u16string_view a, std::u16string_view b) noexcept {
   return 0;
 }
 
+void ImageList::Sort() {
+  const std::u16string_view units(units_);
+  std::sort(entries_.begin(), entries_.end(), [units](const Entry& a, const Entry& b) {
+    return CompareNames(units.substr(a.start, a.length), units.substr(b.start, b.length)) < 0;
+  });
+}
+
 void ScanFolder(const std::u16string& folderPath, ImageList& list) {
   list.clear();
   // One listing serves all three extensions.
-  seam::ListFolder(folderPath, kExtensions, std::size(kExtensions), [&list](std::u16string_view name, bool skip) {
-    if (!skip) list.emplace_back(name);
-  });
-  std::sort(list.begin(), list.end(),
-            [](const std::u16string& a, const std::u16string& b) { return CompareNames(a, b) < 0; });
+  seam::FolderListing listing(folderPath, kExtensions, std::size(kExtensions));
+  for (seam::FolderEntry entry; listing.Next(entry);)
+    if (!entry.skip) list.push_back(entry.name);
+  list.Sort();
 }
 
 std::size_t FindName(const ImageList& list, std::u16string_view key) noexcept {

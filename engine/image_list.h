@@ -3,14 +3,54 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace albummaker {
 
-// File names (name and extension, no folder), positions from 0.
-using ImageList = std::vector<std::u16string>;
+// File names (name and extension, no folder), positions from 0. The names
+// stand one after another in one buffer, so that a list costs a few
+// allocations whatever its length, not one for each name.
+class ImageList {
+ public:
+  ImageList() = default;
+  ImageList(std::initializer_list<std::u16string_view> names) {
+    for (const std::u16string_view name : names) push_back(name);
+  }
+
+  std::size_t size() const noexcept { return entries_.size(); }
+  bool empty() const noexcept { return entries_.empty(); }
+  std::u16string_view operator[](std::size_t i) const noexcept {
+    return std::u16string_view(units_).substr(entries_[i].start, entries_[i].length);
+  }
+  void push_back(std::u16string_view name) {
+    entries_.push_back({units_.size(), name.size()});
+    units_.append(name);
+  }
+  void clear() noexcept {
+    units_.clear();
+    entries_.clear();
+  }
+  // Orders the names by CompareNames.
+  void Sort();
+
+  friend bool operator==(const ImageList& a, const ImageList& b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
+
+ private:
+  struct Entry {
+    std::size_t start;
+    std::size_t length;
+  };
+  std::u16string units_;
+  std::vector<Entry> entries_;
+};
 
 inline constexpr std::size_t kNoPosition = static_cast<std::size_t>(-1);
 

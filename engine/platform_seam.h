@@ -4,19 +4,46 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace albummaker::seam {
 
-// Lists the entries of folderPath whose names end in "." followed by one of
-// the extensions, letter case ignored, calling onEntry(name, skip) for each.
-// skip is true for a directory, a hidden or a system entry. The order is the
-// platform's. A folder that cannot be listed lists nothing; nothing is raised.
-using EntrySink = std::function<void(std::u16string_view name, bool skip)>;
-void ListFolder(const std::u16string& folderPath, const std::u16string_view* extensions,
-                std::size_t extensionCount, const EntrySink& onEntry);
+// One entry of a folder listing: its name as the platform gives it, and
+// whether it is a directory, a hidden or a system entry.
+struct FolderEntry {
+  std::u16string_view name;
+  bool skip = false;
+};
+
+// The entries of folderPath whose names end in "." followed by one of the
+// extensions, letter case ignored, in the platform's order. A folder that
+// cannot be listed lists nothing; nothing is raised.
+class FolderListing {
+ public:
+  FolderListing(const std::u16string& folderPath, const std::u16string_view* extensions,
+                std::size_t extensionCount);
+  ~FolderListing();
+  FolderListing(const FolderListing&) = delete;
+  FolderListing& operator=(const FolderListing&) = delete;
+
+  // The next entry, whose name stays valid until the next call; false when
+  // there is none.
+  bool Next(FolderEntry& entry);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The listing as calls of onEntry(name, skip), one per entry.
+template <typename OnEntry>
+void ListFolder(const std::u16string& folderPath, const std::u16string_view* extensions, std::size_t extensionCount,
+                OnEntry&& onEntry) {
+  FolderListing listing(folderPath, extensions, extensionCount);
+  for (FolderEntry entry; listing.Next(entry);) onEntry(entry.name, entry.skip);
+}
 
 // The template file: opened for reading only, sharing reads only (another
 // opener may read it but not write or delete it). Closed by the destructor.
@@ -41,6 +68,7 @@ class ReadOnlyFile {
  private:
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t handle_ = kInvalid;
+  std::int64_t openedSize_ = -1;  // the size, where the open learns it (POSIX)
 };
 
 // ANSI code page decoding of count bytes (count includes a final NUL when the

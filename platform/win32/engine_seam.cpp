@@ -18,45 +18,60 @@ const WCHAR* Wide(const std::u16string& text) { return reinterpret_cast<const WC
 constexpr DWORD kSkipMask = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 static_assert(kSkipMask == 0x16);
 
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  ~FindHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
-
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 }  // namespace
 
-void ListFolder(const std::u16string& folderPath, const std::u16string_view* extensions,
-                std::size_t extensionCount, const EntrySink& onEntry) {
+// One FindFirstFileW pass per extension, in the order given.
+struct FolderListing::State {
+  std::u16string base;
+  const std::u16string_view* extensions = nullptr;
+  std::size_t extensionCount = 0;
+  std::size_t next = 0;  // the extension of the next pass
+  HANDLE find = INVALID_HANDLE_VALUE;
+  bool pending = false;  // the record holds an entry not yet delivered
+  WIN32_FIND_DATAW record{};
+
+  void Close() {
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    find = INVALID_HANDLE_VALUE;
+  }
+};
+
+FolderListing::FolderListing(const std::u16string& folderPath, const std::u16string_view* extensions,
+                             std::size_t extensionCount)
+    : state_(std::make_unique<State>()) {
   // The "\\?\" prefix lifts the path length limit; behind it Windows does no
   // normalisation, so only an absolute backslash path can be listed.
-  std::u16string base = u"\\\\?\\";
-  base += folderPath;
-  if (base.back() != u'\\') base += u'\\';
+  State& s = *state_;
+  s.base = u"\\\\?\\";
+  s.base += folderPath;
+  if (s.base.back() != u'\\') s.base += u'\\';
+  s.extensions = extensions;
+  s.extensionCount = extensionCount;
+}
 
-  for (std::size_t i = 0; i < extensionCount; ++i) {
-    std::u16string pattern = base;
+FolderListing::~FolderListing() { state_->Close(); }
+
+bool FolderListing::Next(FolderEntry& entry) {
+  State& s = *state_;
+  for (;;) {
+    if (s.find != INVALID_HANDLE_VALUE) {
+      if (s.pending || FindNextFileW(s.find, &s.record)) {
+        s.pending = false;
+        entry.name = reinterpret_cast<const char16_t*>(s.record.cFileName);
+        entry.skip = (s.record.dwFileAttributes & kSkipMask) != 0;
+        return true;
+      }
+      s.Close();
+    }
+    if (s.next == s.extensionCount) return false;
+    std::u16string pattern = s.base;
     pattern += u"*.";
-    pattern += extensions[i];
-
-    WIN32_FIND_DATAW record{};
-    FindHandle find(FindFirstFileW(Wide(pattern), &record));
-    if (!find.valid()) continue;  // no folder, no match, rejected path: nothing from this one
-    do {
-      const auto* name = reinterpret_cast<const char16_t*>(record.cFileName);
-      onEntry(std::u16string_view(name), (record.dwFileAttributes & kSkipMask) != 0);
-    } while (FindNextFileW(find.get(), &record));
+    pattern += s.extensions[s.next++];
+    // No folder, no match, a rejected path: nothing from this pass.
+    s.find = FindFirstFileW(Wide(pattern), &s.record);
+    s.pending = s.find != INVALID_HANDLE_VALUE;
   }
 }
 
