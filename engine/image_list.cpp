@@ -44,9 +44,11 @@ int CompareNames(std::u16string_view a, std::u16string_view b) noexcept {
 }
 
 void ImageList::Sort() {
-  const std::u16string_view units(units_);
-  std::sort(entries_.begin(), entries_.end(), [units](const Entry& a, const Entry& b) {
-    return CompareNames(units.substr(a.start, a.length), units.substr(b.start, b.length)) < 0;
+  const char16_t* units = units_.data();
+  // Merging compares a quarter less often than introsort, and the compare is
+  // what sorting names costs.
+  std::stable_sort(entries_.begin(), entries_.end(), [units](const Entry& a, const Entry& b) {
+    return CompareNames({units + a.start, a.length}, {units + b.start, b.length}) < 0;
   });
 }
 
