@@ -105,7 +105,30 @@ void PageTemplate::SetMarkers(OptionalMarker placeholderPrefix, OptionalMarker p
 void PageTemplate::SetText(std::u16string text) {
   text_ = std::move(text);
   text_.resize(UpToNul(text_).size());
+  front_ = 0;
   cursor_ = kNone;
+}
+
+std::u16string PageTemplate::TakeText() {
+  text_.erase(0, front_);
+  std::u16string text = std::move(text_);
+  text_.clear();
+  front_ = 0;
+  cursor_ = kNone;
+  return text;
+}
+
+void PageTemplate::Splice(std::size_t p, std::size_t length, std::u16string_view value) {
+  const std::size_t v = value.size();
+  if (v <= length && p < text_.size() - front_ - p - length) {
+    // The text shrinks, and less of it stands before than after.
+    char16_t* s = text_.data() + front_;
+    std::char_traits<char16_t>::move(s + length - v, s, p);
+    std::char_traits<char16_t>::copy(s + length - v + p, value.data(), v);
+    front_ += length - v;
+  } else {
+    text_.replace(front_ + p, length, value);
+  }
 }
 
 std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16string_view value) {
@@ -133,15 +156,23 @@ std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16strin
     if (cursor_ != kNone && cursor_ >= p) cursor_ = cursor_ < p + t ? p + v : cursor_ + v - t;
   };
 
+  std::size_t hit = Find(GetText(), token, 0);
+  if (hit == std::u16string::npos) return 0;
+  if (Find(GetText(), token, hit + t) == std::u16string::npos) {
+    // One token, as in most pages.
+    Splice(hit, t, value);
+    moveCursor(hit);
+    return 1;
+  }
+
   std::size_t count = 0;
   std::size_t read = 0;  // the text before this has been handled
-  std::size_t hit = Find(text_, token, 0);
-  if (hit == std::u16string::npos) return 0;
+  const std::u16string_view text = GetText();
   if (v <= t) {
     // The text only shrinks: build it in place, writing behind the search.
-    char16_t* s = text_.data();
+    char16_t* s = text_.data() + front_;
     std::size_t write = 0;
-    for (; hit != std::u16string::npos; hit = Find(text_, token, read)) {
+    for (; hit != std::u16string::npos; hit = Find(text, token, read)) {
       std::char_traits<char16_t>::move(s + write, s + read, hit - read);
       write += hit - read;
       moveCursor(write);
@@ -150,32 +181,33 @@ std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16strin
       read = hit + t;
       ++count;
     }
-    std::char_traits<char16_t>::move(s + write, s + read, text_.size() - read);
-    text_.resize(write + (text_.size() - read));
+    std::char_traits<char16_t>::move(s + write, s + read, text.size() - read);
+    text_.resize(front_ + write + (text.size() - read));
     return count;
   }
 
   std::u16string out;
   // Room for a few more replacements of a short value; a long one gets room
   // for itself only, so a large value never asks for many times its size.
-  out.reserve(text_.size() + (v - t) * (v - t <= 4096 ? 16 : 1));
-  for (; hit != std::u16string::npos; hit = Find(text_, token, read)) {
-    out.append(text_, read, hit - read);
+  out.reserve(text.size() + (v - t) * (v - t <= 4096 ? 16 : 1));
+  for (; hit != std::u16string::npos; hit = Find(text, token, read)) {
+    out.append(text, read, hit - read);
     moveCursor(out.size());
     out.append(value);
     read = hit + t;
     ++count;
   }
-  out.append(text_, read);
+  out.append(text.substr(read));
   text_ = std::move(out);
+  front_ = 0;
   return count;
 }
 
 std::u16string PageTemplate::ExtractSection(std::u16string_view name) {
-  const std::optional<Section> section = FindSection(text_, markers_, UpToNul(name));
+  const std::optional<Section> section = FindSection(GetText(), markers_, UpToNul(name));
   if (!section) return {};
-  std::u16string body = text_.substr(section->bodyStart, section->bodyEnd - section->bodyStart);
-  text_.erase(section->start, section->end - section->start);
+  std::u16string body(GetText().substr(section->bodyStart, section->bodyEnd - section->bodyStart));
+  Splice(section->start, section->end - section->start, {});
   cursor_ = section->start;
   return body;
 }
@@ -183,24 +215,23 @@ std::u16string PageTemplate::ExtractSection(std::u16string_view name) {
 void PageTemplate::InsertAtCursor(std::u16string_view str) {
   if (cursor_ == kNone) return;
   str = UpToNul(str);
-  text_.insert(cursor_, str);
+  text_.insert(front_ + cursor_, str.data(), str.size());
   cursor_ += str.size();
 }
 
 void PageTemplate::ShowSection(std::u16string_view name, bool keep) {
   name = UpToNul(name);
   // ExtractSection, and InsertAtCursor of a kept body, until an extraction
-  // yields an empty body. A kept body moves over its start marker instead of
-  // going out and back in, so the rest of the text moves once, not twice.
-  for (std::optional<Section> section; (section = FindSection(text_, markers_, name));) {
+  // yields an empty body. A kept body stays where it stands and only its
+  // markers go.
+  for (std::optional<Section> section; (section = FindSection(GetText(), markers_, name));) {
     const std::size_t length = section->bodyEnd - section->bodyStart;
     if (keep && length > 0) {
-      char16_t* t = text_.data();
-      std::char_traits<char16_t>::move(t + section->start, t + section->bodyStart, length);
-      text_.erase(section->start + length, (section->bodyStart - section->start) + (section->end - section->bodyEnd));
+      Splice(section->start, section->bodyStart - section->start, {});
+      Splice(section->start + length, section->end - section->bodyEnd, {});
       cursor_ = section->start + length;
     } else {
-      text_.erase(section->start, section->end - section->start);
+      Splice(section->start, section->end - section->start, {});
       cursor_ = section->start;
     }
     if (length == 0) return;

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace albummaker {
 
@@ -46,17 +45,12 @@ class PageTemplate {
   // Replaces the whole text (taken up to its first U+0000); the cursor is
   // then none.
   void SetText(std::u16string text);
-  const std::u16string& GetText() const noexcept { return text_; }
+  std::u16string_view GetText() const noexcept { return std::u16string_view(text_).substr(front_); }
   // Moves the text out; the template is left empty, the cursor none.
-  std::u16string TakeText() noexcept {
-    std::u16string text = std::move(text_);
-    text_.clear();
-    cursor_ = kNone;
-    return text;
-  }
+  std::u16string TakeText();
 
-  // Replaces every token of name by value, left to right without overlap. Returns the number of replacements. An empty token replaces
-  // nothing.
+  // Replaces every token of name by value, left to right without overlap.
+  // Returns the number of replacements. An empty token replaces nothing.
   std::size_t SetPlaceholder(std::u16string_view name, std::u16string_view value);
 
   // Cuts the first section of name out of the text and leaves the cursor where
@@ -75,7 +69,14 @@ class PageTemplate {
   std::size_t Cursor() const noexcept { return cursor_; }
 
  private:
+  // Replaces the length units at p by value, which is not part of the text.
+  void Splice(std::size_t p, std::size_t length, std::u16string_view value);
+
+  // The text is text_ from front_ on. Edits near the start of a long text
+  // shift what stands before them and leave the room at the front, instead
+  // of moving all that follows.
   std::u16string text_;
+  std::size_t front_ = 0;
   std::size_t cursor_ = kNone;
   MarkerSet markers_;
 };
