@@ -14,6 +14,7 @@
 
 namespace albummaker {
 
+#if defined(AM_ENGINE_FAULTS)
 namespace test_hooks {
 namespace {
 std::atomic<std::size_t> g_allocationLimit{static_cast<std::size_t>(-1)};
@@ -29,6 +30,7 @@ void Reset() noexcept {
   SetReadFailure(0);
 }
 }  // namespace test_hooks
+#endif
 
 namespace {
 

@@ -1,5 +1,7 @@
 // Fault injection for tests of the engine's out-of-memory and read-error
-// paths. Production code never sets these; the defaults change nothing.
+// paths. Only the engine the tests link (am_engine_faults, built with
+// AM_ENGINE_FAULTS) has them; in the component the limits are constants
+// that inject nothing, and their checks fold away.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +9,7 @@
 
 namespace albummaker::test_hooks {
 
+#if defined(AM_ENGINE_FAULTS)
 // The largest buffer, in bytes, that the template reader and AnsiToWide may
 // allocate; a larger request fails as if memory were exhausted.
 void SetAllocationLimit(std::size_t bytes) noexcept;
@@ -19,5 +22,9 @@ std::uint32_t ReadFailure() noexcept;
 
 // Restores the defaults.
 void Reset() noexcept;
+#else
+constexpr std::size_t AllocationLimit() noexcept { return static_cast<std::size_t>(-1); }
+constexpr std::uint32_t ReadFailure() noexcept { return 0; }
+#endif
 
 }  // namespace albummaker::test_hooks
