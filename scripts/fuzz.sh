@@ -2,11 +2,12 @@
 # Builds the libFuzzer harnesses with clang (ASan + UBSan) in build/fuzz and
 # runs each for a bounded time on a copy of its seed corpus. Exits non-zero
 # when a harness reports a finding.
-# Usage: scripts/fuzz.sh [seconds per harness, default 60]
+# Usage: scripts/fuzz.sh [seconds per harness, default 45]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-60}
+seconds=${1:-45}
+harnesses=(registrar_fuzz template_fuzz url_fuzz registry_file_fuzz)
 build=build/fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" \
@@ -14,7 +15,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" \
   -DAM_FUZZ=ON -DAM_BUILD_TESTS=OFF -DAM_SANITIZE=address \
   -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link \
   -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-cmake --build "$build" --target registrar_fuzz -j2
+cmake --build "$build" --target "${harnesses[@]}" -j2
 
 status=0
 run_harness() {
@@ -35,5 +36,7 @@ run_harness() {
   fi
 }
 
-run_harness registrar_fuzz fuzz/corpus/registrar
+for name in "${harnesses[@]}"; do
+  run_harness "$name" "fuzz/corpus/${name%_fuzz}"
+done
 exit "$status"
