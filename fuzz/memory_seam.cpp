@@ -59,11 +59,12 @@ bool FolderListing::Next(FolderEntry& entry) {
 bool ReadOnlyFile::Open(const std::u16string& path) {
   if (path != memory_seam::kTemplate || !memory_seam::Current().templateExists) return false;
   handle_ = 0;
+  openedSize_ = static_cast<std::int64_t>(memory_seam::Current().templateBytes.size());
   return true;
 }
 
 bool ReadOnlyFile::Size(std::uint64_t& size) const {
-  size = memory_seam::Current().templateBytes.size();
+  size = static_cast<std::uint64_t>(openedSize_);
   return IsOpen();
 }
 

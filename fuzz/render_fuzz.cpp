@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -89,7 +90,11 @@ bool ModelSame(const std::u16string& a, const std::u16string& b) { return !Model
 std::u16string ModelPage(const std::vector<std::u16string>& album, std::size_t p, const std::string& bytes,
                          bool templateExists) {
   albummaker::model::TemplateModel page;
-  if (templateExists) page.SetText(std::u16string(bytes.begin(), bytes.end()));
+  if (templateExists) {
+    std::u16string text;
+    for (const char b : bytes) text += static_cast<char16_t>(static_cast<unsigned char>(b));
+    page.SetText(text);
+  }
   const std::size_t count = album.size();
   page.SetPlaceholder(u"UrlEncodedCurrentFileName", ModelUrlEncode(album[p]));
   page.ShowSection(u"LinkToPrevious", p > 0);
@@ -120,6 +125,16 @@ bool SafeText(const std::u16string& s) {
     if (!named && !(rest.size() > digits && rest[0] == u'#' && digits > 1 && rest[digits] == u';')) return false;
   }
   return true;
+}
+
+// Printable ASCII as it is, every other unit as \uXXXX.
+void Dump(const char* what, const std::u16string& s) {
+  std::fprintf(stderr, "%s: \"", what);
+  for (const char16_t c : s) {
+    if (c >= 0x20 && c < 0x7F) std::fputc(static_cast<int>(c), stderr);
+    else std::fprintf(stderr, "\\u%04X", static_cast<unsigned>(c));
+  }
+  std::fprintf(stderr, "\"\n");
 }
 
 }  // namespace
@@ -182,7 +197,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bytes = bytes.substr(0, bytes.find('\0'));
     expected = ModelPage(album, p, bytes, folder.templateExists);
   }
-  Check(page == expected, "the page differs from the model's");
+  if (page != expected) {
+    Dump("page", page);
+    Dump("model", expected);
+    Dump("selector", byIndex ? Ascii(std::to_string(index)) : name);
+    for (const auto& e : folder.entries) Dump(e.skip ? "entry (skipped)" : "entry", e.name);
+    Check(false, "the page differs from the model's");
+  }
 
   for (const std::u16string& n : album) {
     Check(albummaker::UrlEncode(n) == ModelUrlEncode(n), "UrlEncode differs from its rule");

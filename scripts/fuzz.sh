@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-45}
-harnesses=(registrar_fuzz template_fuzz url_fuzz registry_file_fuzz)
+harnesses=(registrar_fuzz template_fuzz render_fuzz url_fuzz registry_file_fuzz)
 build=build/fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" \
