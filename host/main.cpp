@@ -1,6 +1,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "am_version.h"
 #include "commands.h"
 
 namespace albummaker::host {
@@ -22,13 +23,19 @@ constexpr Command kCommands[] = {
 
 void PrintUsage(std::ostream& os) {
   os << "Usage: albummaker COMMAND [OPTIONS]\n"
-        "       albummaker COMMAND --help\n\n"
+        "       albummaker COMMAND --help\n"
+        "       albummaker --version\n\n"
+        "Renders the HTML pages of a picture album from a folder of pictures and a\n"
+        "page template, on the command line or as a small web server.\n\n"
         "Commands:\n";
   for (const Command& c : kCommands) {
     os << "  " << c.name;
     for (std::size_t i = c.name.size(); i < 12; ++i) os << ' ';
     os << c.summary << '\n';
   }
+  os << "\nOptions:\n"
+        "  --help      show this text\n"
+        "  --version   show the program's version\n";
 }
 
 }  // namespace
@@ -46,6 +53,11 @@ int HostMain(const std::vector<std::string>& utf8Args) {
       PrintUsage(std::cout);
       std::cout.flush();
       return kExitOk;
+    }
+    if (first == "--version") {
+      std::cout << "albummaker " AM_VERSION_STRING "\n";
+      std::cout.flush();
+      return std::cout ? kExitOk : kExitFailure;
     }
     for (const Command& c : kCommands) {
       if (first == c.name) {

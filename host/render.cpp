@@ -1,6 +1,9 @@
 // albummaker render: one album page, as UTF-8, on standard output.
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "album_client.h"
 #include "commands.h"
@@ -31,7 +34,8 @@ constexpr char kRenderUsage[] =
     "  --help            show this text\n"
     "\n"
     "Without --index and --name the first picture (index 0) is shown. An empty\n"
-    "value is a value: an empty folder or a missing template gives an empty page.\n"
+    "value is a value: an empty folder or a missing template gives an empty page,\n"
+    "and a folder or template that cannot be read is named on standard error.\n"
     "Exit status: 0 page written, 1 the album reported an error, 2 bad usage.\n";
 
 bool ParseIndex(const std::string& text, int32_t& value) {
@@ -49,6 +53,44 @@ bool ParseIndex(const std::string& text, int32_t& value) {
   if (n < -2147483648LL || n > 2147483647LL) return false;
   value = static_cast<int32_t>(n);
   return true;
+}
+
+// The path as the file system names it: the UTF-8 bytes on Linux, UTF-16
+// on Windows.
+std::filesystem::path FileSystemPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// Why `folder` cannot be listed, or empty when it can.
+std::string FolderProblem(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::directory_iterator listing(FileSystemPath(folder), ec);
+  return ec ? ec.message() : std::string();
+}
+
+// Why `file` cannot be read, or empty when it can.
+std::string TemplateProblem(const std::string& file) {
+  const std::filesystem::path path = FileSystemPath(file);
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec) return ec.message();
+  if (std::filesystem::is_directory(status)) return "it is a folder";
+  if (!std::ifstream(path, std::ios::binary).is_open()) return "it cannot be opened for reading";
+  return {};
+}
+
+// The album renders an empty page for a folder or template it cannot read,
+// as every caller of the component expects; the person at the terminal is
+// told which one and why.
+void ReportUnreadable(const std::string& folder, const std::string& templateFile, std::ostream& err) {
+  try {
+    if (const std::string why = FolderProblem(folder); !why.empty())
+      err << "albummaker render: cannot read the folder \"" << folder << "\": " << why << '\n';
+    if (const std::string why = TemplateProblem(templateFile); !why.empty())
+      err << "albummaker render: cannot read the template \"" << templateFile << "\": " << why << '\n';
+  } catch (const std::exception&) {
+    // Only advice: the page and the exit status stand without it.
+  }
 }
 
 int Usage(std::ostream& err, const std::string& problem) {
@@ -106,6 +148,7 @@ int RunRender(const Args& args, std::ostream& out, std::ostream& err) {
     err << Utf16ToUtf8(result.error) << '\n';
     return kExitFailure;
   }
+  ReportUnreadable(*folder, *templateFile, err);
   const std::string page = Utf16ToUtf8(result.page);
   out.write(page.data(), static_cast<std::streamsize>(page.size()));
   return kExitOk;

@@ -74,7 +74,56 @@ TEST(RenderCommand, EmptyValuesAreValues) {
   r = Host({"render", "--folder", dir.Path().string(), "--template", (dir / "missing.html").string()});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "");
+  // The page stays empty, and the person is told why.
+  EXPECT_EQ(r.err, "albummaker render: cannot read the template \"" + (dir / "missing.html").string() +
+                       "\": No such file or directory\n");
+}
+
+TEST(RenderCommand, NamesAnUnreadableFolderOrTemplateOnStandardError) {
+  TempFolder dir;
+  fs::create_directory(dir / "album");
+  dir.Write("album/a.jpg");
+  const auto templ = dir.Write("t.html", "page");
+  const std::string album = (dir / "album").string(), missing = (dir / "none").string();
+  // As a new user tries it: nothing there, nothing on the page, exit 0, and
+  // standard error names both.
+  ChildResult r = Host({"render", "--folder", "/nonexistent", "--template", kTemplate});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "albummaker render: cannot read the folder \"/nonexistent\": No such file or directory\n");
+  r = Host({"render", "--folder", missing, "--template", missing});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "albummaker render: cannot read the folder \"" + missing +
+                       "\": No such file or directory\n"
+                       "albummaker render: cannot read the template \"" + missing +
+                       "\": No such file or directory\n");
+  // A file given as the folder, a folder given as the template.
+  r = Host({"render", "--folder", templ.string(), "--template", album});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "albummaker render: cannot read the folder \"" + templ.string() +
+                       "\": Not a directory\n"
+                       "albummaker render: cannot read the template \"" + album + "\": it is a folder\n");
+  // A readable folder without pictures is no error: the empty page says it.
+  fs::create_directory(dir / "empty");
+  r = Host({"render", "--folder", (dir / "empty").string(), "--template", templ.string()});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
+  // Both readable: the page, and nothing said.
+  r = Host({"render", "--folder", album, "--template", templ.string()});
+  EXPECT_EQ(r.out, "page");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(RenderCommand, VersionOnItsOwnAndInTheHelp) {
+  const ChildResult r = Host({"--version"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "albummaker " AM_VERSION_STRING "\n");
+  EXPECT_EQ(r.err, "");
+  const ChildResult help = Host({"--help"});
+  EXPECT_NE(help.out.find("albummaker --version"), std::string::npos) << help.out;
 }
 
 TEST(RenderCommand, ArgumentsThatAreNotUtf8ReachTheFileSystemUnchanged) {

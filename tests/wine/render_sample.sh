@@ -59,3 +59,23 @@ fi
   fi
   echo "render_sample: --name '$name' selects its picture"
 }
+
+# The version, and a folder that does not exist: the empty page, exit 0,
+# and standard error naming the folder (a non-ASCII name, as given).
+version=$(run "$build/albummaker.exe" --version | tr -d '\r')
+if [ "$version" != "albummaker $AM_EXPECT_VERSION" ]; then
+  echo "render_sample: --version printed '$version', expected 'albummaker $AM_EXPECT_VERSION'" >&2
+  exit 1
+fi
+missing="$(winpath "$build")\\no such caf$(printf '\xc3\xa9')"
+errors=$(mktemp "$build/render-missing.XXXXXX")
+trap 'rm -f "$out" "$byName" "$errors"' EXIT
+rc=0
+run "$build/albummaker.exe" render --folder "$missing" --template "$(winpath "$template")" >"$out" 2>"$errors" || rc=$?
+if [ "$rc" != 0 ] || [ -s "$out" ] ||
+   ! head -n 1 "$errors" | grep -qF "albummaker render: cannot read the folder \"$missing\": "; then
+  echo "render_sample: missing folder gave exit $rc, $(wc -c <"$out") bytes, and on standard error:" >&2
+  cat "$errors" >&2
+  exit 1
+fi
+echo "render_sample: a missing folder is named on standard error ($(tr -d '\r' <"$errors"))"
