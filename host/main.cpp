@@ -23,8 +23,8 @@ constexpr Command kCommands[] = {
 
 void PrintUsage(std::ostream& os) {
   os << "Usage: albummaker COMMAND [OPTIONS]\n"
-        "       albummaker COMMAND --help\n"
-        "       albummaker --version\n\n"
+        "  or:  albummaker COMMAND --help\n"
+        "  or:  albummaker --version\n\n"
         "Renders the HTML pages of a picture album from a folder of pictures and a\n"
         "page template, on the command line or as a small web server.\n\n"
         "Commands:\n";

@@ -8,7 +8,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
 native_pkgs=(build-essential cmake git pkg-config libgtest-dev googletest libbenchmark-dev
-             libboost-dev nginx-light clang libclang-rt-14-dev wrk chromium curl python3 file)
+             libboost-dev nginx-light clang libclang-rt-14-dev wrk chromium curl python3 file
+             help2man man-db gzip)
 win_pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 python3-pefile)
 
