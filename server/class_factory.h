@@ -84,3 +84,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out);
 STDAPI DllCanUnloadNow(void);
 STDAPI DllRegisterServer(void);
 STDAPI DllUnregisterServer(void);
+// regsvr32 /n /i:user (install TRUE) and regsvr32 /u /n /i:user (FALSE): the
+// same entries under HKEY_CURRENT_USER\Software\Classes. An empty command
+// line is the per-machine registration; any other is E_INVALIDARG.
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine);

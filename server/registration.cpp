@@ -1,5 +1,5 @@
 // Registration of the class and its type library: DllRegisterServer and
-// DllUnregisterServer.
+// DllUnregisterServer for the machine, DllInstall also for one user.
 #include "registration.h"
 
 #include <cstring>
@@ -58,6 +58,7 @@ bool TakesPart(const ObjectMapEntry& entry) {
 }
 
 using UnRegisterTypeLibFunction = HRESULT(STDAPICALLTYPE*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+using RegisterTypeLibForUserFunction = HRESULT(STDAPICALLTYPE*)(ITypeLib*, OLECHAR*, OLECHAR*);
 
 class Library {
  public:
@@ -73,7 +74,70 @@ class Library {
   HMODULE module_;
 };
 
+// An oleaut32 function looked up at run time (older systems lack the
+// per-user ones); null when missing. `library` must outlive its use.
+template <class Function>
+Function OleAutomationFunction(const Library& library, const char* name) {
+  if (library.Get() == nullptr) return nullptr;
+  const FARPROC found = GetProcAddress(library.Get(), name);
+  if (found == nullptr) return nullptr;
+  Function function = nullptr;
+  static_assert(sizeof function == sizeof found);
+  std::memcpy(&function, &found, sizeof function);
+  return function;
+}
+
 }  // namespace
+
+UserClassesRedirect::UserClassesRedirect() {
+  LSTATUS st = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_ALL_ACCESS, nullptr, &classes_, nullptr);
+  if (st != ERROR_SUCCESS) {
+    classes_ = nullptr;
+    status_ = HRESULT_FROM_WIN32(st);
+    return;
+  }
+  st = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_);
+  active_ = st == ERROR_SUCCESS;
+  status_ = active_ ? S_OK : HRESULT_FROM_WIN32(st);
+}
+
+UserClassesRedirect::~UserClassesRedirect() {
+  if (active_) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+  if (classes_ != nullptr) RegCloseKey(classes_);
+}
+
+void RemoveEmptyUserContainers() {
+  HKEY classes = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS, &classes) != ERROR_SUCCESS) return;
+  for (const char* name : {"CLSID", "Interface", "TypeLib"}) {
+    HKEY container = nullptr;
+    if (RegOpenKeyExA(classes, name, 0, KEY_READ, &container) != ERROR_SUCCESS) continue;
+    DWORD subKeys = 1, values = 1;
+    const LSTATUS st = RegQueryInfoKeyA(container, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                                        nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(container);
+    if (st == ERROR_SUCCESS && subKeys == 0 && values == 0) RegDeleteKeyA(classes, name);
+  }
+  RegCloseKey(classes);
+}
+
+bool ParseInstallScope(const WCHAR* commandLine, Scope& scope) {
+  if (commandLine == nullptr || commandLine[0] == 0) {
+    scope = Scope::kMachine;
+    return true;
+  }
+  static constexpr char kUser[] = "user";
+  std::size_t i = 0;
+  for (; kUser[i] != '\0'; ++i) {
+    unsigned c = static_cast<unsigned>(commandLine[i]);
+    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+    if (c != static_cast<unsigned>(kUser[i])) return false;
+  }
+  if (commandLine[i] != 0) return false;
+  scope = Scope::kUser;
+  return true;
+}
 
 HRESULT ModuleFilePath(HMODULE module, std::string& path) {
   char buffer[kPathBufferSize] = {};
@@ -157,7 +221,7 @@ HRESULT LoadModuleTypeLibrary(ModuleState& state, ITypeLib** library, BSTR* load
   }
 }
 
-HRESULT RegisterModuleTypeLibrary(ModuleState& state) {
+HRESULT RegisterModuleTypeLibrary(ModuleState& state, Scope scope) {
   try {
     ComRef<ITypeLib> library;
     ScopedBstr path;
@@ -171,6 +235,12 @@ HRESULT RegisterModuleTypeLibrary(ModuleState& state) {
       if (c == WCHAR{'\\'} || c == WCHAR{'/'} || c == WCHAR{':'}) cut = i + 1;
     }
     Wide helpDirectory = fullPath.substr(0, cut);
+    if (scope == Scope::kUser) {
+      Library oleaut("oleaut32.dll");
+      const auto forUser = OleAutomationFunction<RegisterTypeLibForUserFunction>(oleaut, "RegisterTypeLibForUser");
+      if (forUser != nullptr) return forUser(library.Get(), fullPath.data(), helpDirectory.data());
+      // Without it, the redirected HKEY_CLASSES_ROOT takes the entries.
+    }
     return RegisterTypeLib(library.Get(), fullPath.data(), helpDirectory.data());
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -179,31 +249,29 @@ HRESULT RegisterModuleTypeLibrary(ModuleState& state) {
   }
 }
 
-HRESULT UnregisterModuleTypeLibrary(ModuleState& state) {
+HRESULT UnregisterModuleTypeLibrary(ModuleState& state, Scope scope) {
   ComRef<ITypeLib> library;
   ScopedBstr path;
   const HRESULT hr = LoadModuleTypeLibrary(state, library.Put(), path.Put());
   if (FAILED(hr)) return hr;
   TLIBATTR* attributes = nullptr;
   if (SUCCEEDED(library->GetLibAttr(&attributes)) && attributes != nullptr) {
-    // Looked up at run time: older systems lack the function.
+    // Looked up at run time: older systems lack the functions. Without the
+    // per-user one the redirected HKEY_CLASSES_ROOT is where the keys are.
     Library oleaut("oleaut32.dll");
-    if (oleaut.Get() != nullptr) {
-      const FARPROC found = GetProcAddress(oleaut.Get(), "UnRegisterTypeLib");
-      if (found != nullptr) {
-        UnRegisterTypeLibFunction unregister = nullptr;
-        static_assert(sizeof unregister == sizeof found);
-        std::memcpy(&unregister, &found, sizeof unregister);
-        unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                   attributes->syskind);
-      }
-    }
+    UnRegisterTypeLibFunction unregister = nullptr;
+    if (scope == Scope::kUser)
+      unregister = OleAutomationFunction<UnRegisterTypeLibFunction>(oleaut, "UnRegisterTypeLibForUser");
+    if (unregister == nullptr) unregister = OleAutomationFunction<UnRegisterTypeLibFunction>(oleaut, "UnRegisterTypeLib");
+    if (unregister != nullptr)
+      unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                 attributes->syskind);
     library->ReleaseTLibAttr(attributes);
   }
   return hr;
 }
 
-HRESULT RegisterModule(ModuleState& state, bool registerTypeLibrary) {
+HRESULT RegisterModule(ModuleState& state, bool registerTypeLibrary, Scope scope) {
   HRESULT hr = S_OK;
   for (ObjectMapEntry* entry = state.objectMap; entry != nullptr && entry->clsid != nullptr; ++entry) {
     if (!TakesPart(*entry) || entry->registration == nullptr) continue;
@@ -211,16 +279,16 @@ HRESULT RegisterModule(ModuleState& state, bool registerTypeLibrary) {
     if (FAILED(hr)) return hr;
   }
   // The class declares no component categories.
-  if (registerTypeLibrary) return RegisterModuleTypeLibrary(state);
+  if (registerTypeLibrary) return RegisterModuleTypeLibrary(state, scope);
   return hr;
 }
 
-HRESULT UnregisterModule(ModuleState& state, bool unregisterTypeLibrary) {
+HRESULT UnregisterModule(ModuleState& state, bool unregisterTypeLibrary, Scope scope) {
   for (ObjectMapEntry* entry = state.objectMap; entry != nullptr && entry->clsid != nullptr; ++entry) {
     if (!TakesPart(*entry) || entry->registration == nullptr) continue;
     entry->registration(FALSE);
   }
-  if (unregisterTypeLibrary) UnregisterModuleTypeLibrary(state);
+  if (unregisterTypeLibrary) UnregisterModuleTypeLibrary(state, scope);
   return S_OK;
 }
 
@@ -240,4 +308,27 @@ STDAPI DllUnregisterServer() {
   } catch (...) {
   }
   return S_OK;
+}
+
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+  using namespace albummaker::server;
+  try {
+    Scope scope = Scope::kMachine;
+    if (!ParseInstallScope(commandLine, scope)) return E_INVALIDARG;
+    if (scope == Scope::kMachine) return install ? DllRegisterServer() : DllUnregisterServer();
+    if (install) {
+      const UserClassesRedirect redirect;
+      if (FAILED(redirect.Status())) return redirect.Status();
+      return RegisterModule(Module(), true, Scope::kUser);
+    }
+    {
+      const UserClassesRedirect redirect;
+      if (FAILED(redirect.Status())) return redirect.Status();
+      UnregisterModule(Module(), true, Scope::kUser);
+    }
+    RemoveEmptyUserContainers();
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
 }

@@ -49,8 +49,8 @@ struct Value {
 
 class Key {
  public:
-  explicit Key(const std::string& path) {
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
+  explicit Key(const std::string& path, HKEY root = HKEY_CLASSES_ROOT) {
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
   }
   ~Key() {
     if (key_ != nullptr) RegCloseKey(key_);
@@ -373,6 +373,118 @@ TEST_F(SelfRegistration, ManyThreadsCreateAndCallByProgId) {
   const std::vector<std::u16string> expected = {u"1:a.jpg", u"2:b.jpg", u"3:c.gif",
                                                 u"1:a.jpg", u"2:b.jpg", u"3:c.gif"};
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(pages[t], expected) << "thread " << t;
+}
+
+// Every key below path (relative to root) with its values, by path.
+using Tree = std::map<std::string, std::map<std::string, Value>>;
+void Collect(HKEY root, const std::string& path, const std::string& shown, Tree& tree) {
+  const Key key(path, root);
+  tree[shown] = key.Values();
+  for (const std::string& name : key.SubKeys())
+    Collect(root, path.empty() ? name : path + "\\" + name, shown.empty() ? name : shown + "\\" + name, tree);
+}
+Tree ClassesRoot() {
+  Tree tree;
+  Collect(HKEY_CLASSES_ROOT, "", "", tree);
+  return tree;
+}
+Tree UserClasses() {
+  Tree tree;
+  if (Key("Software\\Classes", HKEY_CURRENT_USER).Exists()) Collect(HKEY_CURRENT_USER, "Software\\Classes", "", tree);
+  return tree;
+}
+
+// The module loaded into this process, its DllInstall called directly, as
+// regsvr32 /n /i:user does.
+class InstalledModule {
+ public:
+  explicit InstalledModule(const fs::path& path) : module_(LoadLibraryA(path.c_str())) {}
+  ~InstalledModule() {
+    if (module_ != nullptr) FreeLibrary(module_);
+  }
+  InstalledModule(const InstalledModule&) = delete;
+  InstalledModule& operator=(const InstalledModule&) = delete;
+  HRESULT Install(BOOL install, LPCWSTR commandLine) {
+    using Fn = HRESULT (*)(BOOL, LPCWSTR);
+    const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllInstall")));
+    return fn == nullptr ? E_NOTIMPL : fn(install, commandLine);
+  }
+
+ private:
+  HMODULE module_;
+};
+
+// After DllInstall returns, HKEY_CLASSES_ROOT is the real one again.
+void ExpectClassesRootNotRedirected(const std::string& when) {
+  HKEY probe = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "RedirectProbe", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &probe, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(probe);
+  EXPECT_FALSE(Key("Software\\Classes\\RedirectProbe", HKEY_CURRENT_USER).Exists()) << when;
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "RedirectProbe"), ERROR_SUCCESS) << when;
+}
+
+TEST_F(SelfRegistration, PerUserInstallWritesTheMachineEntriesUnderTheUsersClasses) {
+  const fs::path module = CopyModule("bin/libalbummaker.so");
+  // What a machine registration writes is what the user's must hold.
+  ASSERT_EQ(Register(module).exitCode, 0);
+  const Tree machine = ClassesRoot();
+  ASSERT_EQ(Unregister(module).exitCode, 0);
+  const Tree emptied = ClassesRoot();
+  ASSERT_NE(machine, emptied);
+
+  InstalledModule loaded(module);
+  EXPECT_EQ(loaded.Install(TRUE, u"user"), S_OK);
+  EXPECT_EQ(UserClasses(), machine);
+  EXPECT_EQ(ClassesRoot(), emptied);
+  ExpectClassesRootNotRedirected("after installing");
+  // Letter case does not matter; installing again changes nothing.
+  EXPECT_EQ(loaded.Install(TRUE, u"USER"), S_OK);
+  EXPECT_EQ(UserClasses(), machine);
+
+  EXPECT_EQ(loaded.Install(FALSE, u"user"), S_OK);
+  // Nothing stays: not even the containers, emptied.
+  EXPECT_EQ(UserClasses(), (Tree{{"", {}}}));
+  EXPECT_EQ(ClassesRoot(), emptied);
+  ExpectClassesRootNotRedirected("after uninstalling");
+}
+
+TEST_F(SelfRegistration, InstallCommandLines) {
+  const fs::path module = CopyModule("bin/libalbummaker.so");
+  ASSERT_EQ(Register(module).exitCode, 0);
+  const Tree machine = ClassesRoot();
+  ASSERT_EQ(Unregister(module).exitCode, 0);
+  const Tree emptied = ClassesRoot();
+
+  InstalledModule loaded(module);
+  // Unknown words are refused, and nothing is written.
+  for (const char16_t* bad : {u"users", u"use", u"machine", u" user"}) {
+    EXPECT_EQ(loaded.Install(TRUE, bad), E_INVALIDARG);
+    EXPECT_EQ(loaded.Install(FALSE, bad), E_INVALIDARG);
+  }
+  EXPECT_EQ(ClassesRoot(), emptied);
+  EXPECT_EQ(UserClasses(), Tree{});
+  // No command line, or an empty one: the machine registration, unchanged.
+  EXPECT_EQ(loaded.Install(TRUE, nullptr), S_OK);
+  EXPECT_EQ(ClassesRoot(), machine);
+  EXPECT_EQ(loaded.Install(FALSE, u""), S_OK);
+  EXPECT_EQ(ClassesRoot(), emptied);
+  EXPECT_EQ(loaded.Install(TRUE, u""), S_OK);
+  EXPECT_EQ(ClassesRoot(), machine);
+  EXPECT_EQ(UserClasses(), Tree{});
+}
+
+TEST_F(SelfRegistration, FailedPerUserInstallLeavesClassesRootAsItWas) {
+  // A module path that does not fit the path buffer: registration fails
+  // part-way, after the redirection was made.
+  fs::path relative = "deep";
+  while (relative.string().size() < 280) relative /= "a-folder-with-a-long-name";
+  const fs::path module = CopyModule(relative / "libalbummaker.so");
+  InstalledModule loaded(module);
+  EXPECT_EQ(loaded.Install(TRUE, u"user"), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+  ExpectClassesRootNotRedirected("after a failed install");
+  EXPECT_FALSE(Key("Quorrel.AlbumMaker").Exists());
+  EXPECT_FALSE(Key("Software\\Classes\\Quorrel.AlbumMaker", HKEY_CURRENT_USER).Exists());
 }
 
 }  // namespace

@@ -73,9 +73,10 @@ class ModuleDllTest : public ::testing::Test {
   std::wstring path_;
 };
 
-TEST_F(ModuleDllTest, ExportsTheFourEntryPointsAndCountsLocks) {
+TEST_F(ModuleDllTest, ExportsTheFiveEntryPointsAndCountsLocks) {
   EXPECT_NE(GetProcAddress(module_, "DllRegisterServer"), nullptr);
   EXPECT_NE(GetProcAddress(module_, "DllUnregisterServer"), nullptr);
+  EXPECT_NE(GetProcAddress(module_, "DllInstall"), nullptr);
   EXPECT_EQ(canUnloadNow_(), S_OK);
   ComRef<IClassFactory> factory;
   ASSERT_EQ(getClassObject_(kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid()), S_OK);

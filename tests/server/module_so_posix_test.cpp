@@ -1,5 +1,5 @@
 // libalbummaker.so as a Linux host sees it: loaded through the runtime's
-// LoadLibraryA, its four entry points, an object from its class factory, and
+// LoadLibraryA, its five entry points, an object from its class factory, and
 // the type library it carries as its TYPELIB resource serving IDispatch.
 #include "server_test_support.h"
 
@@ -41,6 +41,7 @@ class ModuleSoTest : public ::testing::Test {
 TEST_F(ModuleSoTest, ExportsTheEntryPointsAndRenders) {
   EXPECT_NE(GetProcAddress(module_, "DllRegisterServer"), nullptr);
   EXPECT_NE(GetProcAddress(module_, "DllUnregisterServer"), nullptr);
+  EXPECT_NE(GetProcAddress(module_, "DllInstall"), nullptr);
   // Nothing else of the component leaves the module.
   EXPECT_EQ(GetProcAddress(module_, "DllMain"), nullptr);
   EXPECT_EQ(canUnloadNow_(), S_OK);

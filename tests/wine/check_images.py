@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks the shipped Windows images without running them (no Wine needed).
 
-albummaker.dll: the build's machine type, exactly the four entry points
+albummaker.dll: the build's machine type, exactly the five entry points
 exported under their plain names, REGISTRY 101 byte-identical to the registry
 script, TYPELIB 1 holding a type library. albummaker.dll and albummaker.exe:
 a version resource naming the product, the file and the build's version.
@@ -13,7 +13,7 @@ import sys
 import pefile
 
 MACHINES = {"i386": 0x14C, "amd64": 0x8664}
-ENTRY_POINTS = ["DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"]
+ENTRY_POINTS = ["DllCanUnloadNow", "DllGetClassObject", "DllInstall", "DllRegisterServer", "DllUnregisterServer"]
 
 failures = []
 

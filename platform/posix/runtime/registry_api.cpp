@@ -307,4 +307,11 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD clsSize, LPDWORD reserved,
   });
 }
 
+LSTATUS RegOverridePredefKey(HKEY key, HKEY newKey) {
+  const int root = RootIndex(key);
+  if (root < 0) return ERROR_INVALID_HANDLE;
+  Store& store = Store::Instance();
+  return Guarded(false, [&](Roots&, bool&) -> LSTATUS { return store.OverrideRoot(static_cast<size_t>(root), newKey); });
+}
+
 }  // extern "C"

@@ -309,6 +309,13 @@ HKEY Store::AddHandle(std::shared_ptr<Key> key, REGSAM access) {
 LSTATUS Store::Resolve(HKEY handle, std::shared_ptr<Key>& key, REGSAM& access) const {
   int root = RootIndex(handle);
   if (root >= 0) {
+    const OpenKey& instead = overrides_[static_cast<size_t>(root)];
+    if (instead.key) {
+      if (instead.key->deleted) return ERROR_KEY_DELETED;
+      key = instead.key;
+      access = instead.access;
+      return ERROR_SUCCESS;
+    }
     key = roots_[static_cast<size_t>(root)];
     access = KEY_ALL_ACCESS;
     return ERROR_SUCCESS;
@@ -318,6 +325,20 @@ LSTATUS Store::Resolve(HKEY handle, std::shared_ptr<Key>& key, REGSAM& access) c
   if (open->key->deleted) return ERROR_KEY_DELETED;
   key = open->key;
   access = open->access;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS Store::OverrideRoot(size_t index, HKEY with) {
+  if (index >= kRootCount) return ERROR_INVALID_HANDLE;
+  if (with == nullptr) {
+    overrides_[index] = OpenKey{};
+    return ERROR_SUCCESS;
+  }
+  // The key itself is kept, not the handle: the caller may close it.
+  OpenKey instead;
+  const LSTATUS st = Resolve(with, instead.key, instead.access);
+  if (st != ERROR_SUCCESS) return st;
+  overrides_[index] = std::move(instead);
   return ERROR_SUCCESS;
 }
 

@@ -123,6 +123,11 @@ class Store {
 
   LSTATUS Close(HKEY handle);
 
+  // RegOverridePredefKey: the predefined root at index answers as the key
+  // behind `with` (with that handle's rights) until `with` is null. Call
+  // only from inside Run.
+  LSTATUS OverrideRoot(size_t index, HKEY with);
+
  private:
   struct FileLock {
     int fd = -1;
@@ -144,6 +149,7 @@ class Store {
   bool corrupt_ = false;
   FileIdentity identity_;
   std::unordered_set<OpenKey*> handles_;
+  std::array<OpenKey, kRootCount> overrides_{};  // a null key: not overridden
   uint64_t tempCounter_ = 0;
 };
 

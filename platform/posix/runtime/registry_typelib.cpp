@@ -9,7 +9,9 @@
 //   HKCR\Interface\{IID}\ProxyStubClsid, ProxyStubClsid32: the marshaler
 //   HKCR\Interface\{IID}\TypeLib                   default: {LIBID}, Version
 //
-// Versions and locales are written in hexadecimal, as Windows does.
+// Versions and locales are written in hexadecimal, as Windows does. The
+// ForUser forms write and remove the same keys under
+// HKCU\Software\Classes instead of HKCR.
 #include <ole2.h>
 
 #include <cstdio>
@@ -63,10 +65,10 @@ struct Releaser {
 
 // Creates HKCR\path and sets its default value (and optionally one named
 // value); false when the registry refuses.
-bool WriteKey(const std::string& path, const std::string* defaultValue, const char* name = nullptr,
+bool WriteKey(HKEY root, const std::string& path, const std::string* defaultValue, const char* name = nullptr,
               const std::string* named = nullptr) {
   KeyCloser key;
-  if (RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                       &key.key, nullptr) != ERROR_SUCCESS)
     return false;
   auto set = [&](const char* valueName, const std::string& text) {
@@ -160,11 +162,7 @@ const char* PlatformName(SYSKIND kind) {
   }
 }
 
-}  // namespace
-
-extern "C" {
-
-HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
+HRESULT RegisterUnder(HKEY root, ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
   if (lib == nullptr || fullPath == nullptr) return E_INVALIDARG;
   try {
     TLIBATTR* attr = nullptr;
@@ -185,13 +183,13 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
     const std::string dir = Narrow(helpDir);
     // The library's own platform key is win32 here as on a 32-bit Windows,
     // where this component lives.
-    bool ok = WriteKey(base, doc.text ? &help : nullptr) && WriteKey(base + "\\" + lcid + "\\win32", &path) &&
-              WriteKey(base + "\\FLAGS", &flags) && WriteKey(base + "\\HELPDIR", &dir);
+    bool ok = WriteKey(root, base, doc.text ? &help : nullptr) && WriteKey(root, base + "\\" + lcid + "\\win32", &path) &&
+              WriteKey(root, base + "\\FLAGS", &flags) && WriteKey(root, base + "\\HELPDIR", &dir);
     ForEachInterface(lib, [&](const std::string& iid, const std::string& name, const char* marshaler) {
       const std::string key = "Interface\\" + iid;
       const std::string m = marshaler;
-      ok = ok && WriteKey(key, &name) && WriteKey(key + "\\ProxyStubClsid", &m) &&
-           WriteKey(key + "\\ProxyStubClsid32", &m) && WriteKey(key + "\\TypeLib", &libid, "Version", &version);
+      ok = ok && WriteKey(root, key, &name) && WriteKey(root, key + "\\ProxyStubClsid", &m) &&
+           WriteKey(root, key + "\\ProxyStubClsid32", &m) && WriteKey(root, key + "\\TypeLib", &libid, "Version", &version);
     });
     return ok ? S_OK : TYPE_E_REGISTRYACCESS;
   } catch (const std::bad_alloc&) {
@@ -199,7 +197,7 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
   }
 }
 
-HRESULT UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
+HRESULT UnregisterUnder(HKEY root, REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
   try {
     const std::string libid = GuidText(libId);
     const std::string libKey = "TypeLib\\" + libid;
@@ -208,9 +206,9 @@ HRESULT UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSK
     const std::string lcidKey = versionKey + "\\" + Hex(lcid);
     std::string platformKey = lcidKey + "\\" + PlatformName(syskind);
     std::string path;
-    if (!ReadDefault(HKEY_CLASSES_ROOT, platformKey, path)) {
+    if (!ReadDefault(root, platformKey, path)) {
       platformKey = lcidKey + "\\win32";
-      if (!ReadDefault(HKEY_CLASSES_ROOT, platformKey, path)) return TYPE_E_REGISTRYACCESS;
+      if (!ReadDefault(root, platformKey, path)) return TYPE_E_REGISTRYACCESS;
     }
 
     // The interfaces go when they still belong to this library.
@@ -221,17 +219,17 @@ HRESULT UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSK
       ForEachInterface(lib, [&](const std::string& iid, const std::string&, const char*) {
         const std::string key = "Interface\\" + iid;
         std::string owner;
-        if (ReadDefault(HKEY_CLASSES_ROOT, key + "\\TypeLib", owner) && owner == libid) DeleteTree(HKEY_CLASSES_ROOT, key);
+        if (ReadDefault(root, key + "\\TypeLib", owner) && owner == libid) DeleteTree(root, key);
       });
     }
 
-    DeleteTree(HKEY_CLASSES_ROOT, platformKey);
-    if (!HasSubKeys(HKEY_CLASSES_ROOT, lcidKey)) DeleteTree(HKEY_CLASSES_ROOT, lcidKey);
+    DeleteTree(root, platformKey);
+    if (!HasSubKeys(root, lcidKey)) DeleteTree(root, lcidKey);
     // The version goes with its FLAGS and HELPDIR unless another locale is left.
     bool otherLocale = false;
     {
       KeyCloser key;
-      if (RegOpenKeyExA(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, &key.key) == ERROR_SUCCESS) {
+      if (RegOpenKeyExA(root, versionKey.c_str(), 0, KEY_READ, &key.key) == ERROR_SUCCESS) {
         char name[256];
         for (DWORD i = 0;; ++i) {
           DWORD size = sizeof name;
@@ -241,12 +239,45 @@ HRESULT UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSK
         }
       }
     }
-    if (!otherLocale) DeleteTree(HKEY_CLASSES_ROOT, versionKey);
-    if (!HasSubKeys(HKEY_CLASSES_ROOT, libKey)) DeleteTree(HKEY_CLASSES_ROOT, libKey);
+    if (!otherLocale) DeleteTree(root, versionKey);
+    if (!HasSubKeys(root, libKey)) DeleteTree(root, libKey);
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
+}
+
+// HKEY_CURRENT_USER\Software\Classes, opened (made when missing) for the
+// per-user forms.
+struct UserClasses {
+  KeyCloser key;
+  LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_ALL_ACCESS, nullptr, &key.key, nullptr);
+};
+
+}  // namespace
+
+extern "C" {
+
+HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir) {
+  return RegisterUnder(HKEY_CLASSES_ROOT, lib, fullPath, helpDir);
+}
+
+HRESULT UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
+  return UnregisterUnder(HKEY_CLASSES_ROOT, libId, major, minor, lcid, syskind);
+}
+
+HRESULT RegisterTypeLibForUser(ITypeLib* lib, OLECHAR* fullPath, OLECHAR* helpDir) {
+  if (lib == nullptr || fullPath == nullptr) return E_INVALIDARG;
+  UserClasses classes;
+  if (classes.status != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
+  return RegisterUnder(classes.key.key, lib, fullPath, helpDir);
+}
+
+HRESULT UnRegisterTypeLibForUser(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
+  UserClasses classes;
+  if (classes.status != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
+  return UnregisterUnder(classes.key.key, libId, major, minor, lcid, syskind);
 }
 
 HRESULT LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLib** out) {

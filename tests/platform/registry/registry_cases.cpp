@@ -395,4 +395,37 @@ TEST_F(RegistryCases, PathsMayNotStartWithABackslash) {
   RegCloseKey(key);
 }
 
+// Per-user registration redirects HKEY_CLASSES_ROOT for a while: every
+// write through it lands under the key given, and afterwards the real root
+// answers again.
+TEST_F(RegistryCases, OverridingClassesRootRedirectsItUntilRestored) {
+  struct Restore {
+    ~Restore() { RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr); }
+  } restore;
+  HKEY classes = Create("Classes");
+  ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes), ERROR_SUCCESS);
+  // The handle given may be closed: the redirection keeps its key.
+  RegCloseKey(classes);
+  const std::string probe = "AmOverrideProbe" + regtest::UniqueSuffix();
+  HKEY made = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (probe + "\\Sub").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &made, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(SetString(made, nullptr, "redirected"), ERROR_SUCCESS);
+  RegCloseKey(made);
+  HKEY seen = nullptr;
+  ASSERT_EQ(Open(("Classes\\" + probe + "\\Sub").c_str(), KEY_READ, &seen), ERROR_SUCCESS);
+  EXPECT_EQ(GetString(seen, nullptr), "redirected");
+  RegCloseKey(seen);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, (probe + "\\Sub").c_str(), 0, KEY_READ, &seen), ERROR_SUCCESS);
+  RegCloseKey(seen);
+
+  ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
+  seen = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, probe.c_str(), 0, KEY_READ, &seen), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(seen, nullptr);
+  ASSERT_EQ(Open(("Classes\\" + probe + "\\Sub").c_str(), KEY_READ, &seen), ERROR_SUCCESS);
+  RegCloseKey(seen);
+}
+
 }  // namespace

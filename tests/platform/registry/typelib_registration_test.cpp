@@ -16,9 +16,9 @@ using testserver::kLibidText;
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 // The default (or named) string value of HKCR\path, or "<missing>".
-std::string Value(const std::string& path, const char* name = nullptr) {
+std::string Value(const std::string& path, const char* name = nullptr, HKEY root = HKEY_CLASSES_ROOT) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<missing>";
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<missing>";
   char buf[1024] = "";
   DWORD size = sizeof buf, type = 0;
   LSTATUS st = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
@@ -28,6 +28,9 @@ std::string Value(const std::string& path, const char* name = nullptr) {
 }
 
 bool Exists(const std::string& path) { return Value(path) != "<missing>"; }
+
+// The same below HKCU\Software\Classes.
+std::string UserValue(const std::string& path) { return Value("Software\\Classes\\" + path, nullptr, HKEY_CURRENT_USER); }
 
 void SetDefault(const std::string& path, const std::string& value) {
   HKEY key = nullptr;
@@ -130,6 +133,33 @@ TEST_F(TypeLibRegistration, ModulesWithoutATypeLibraryDoNotLoad) {
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(RegisterTypeLib(nullptr, path_.c_str(), nullptr), E_INVALIDARG);
   EXPECT_EQ(RegisterTypeLib(lib_, nullptr, nullptr), E_INVALIDARG);
+}
+
+TEST_F(TypeLibRegistration, PerUserFormsUseOnlyTheUsersClasses) {
+  ASSERT_EQ(RegisterTypeLibForUser(lib_, path_.data(), nullptr), S_OK);
+  const std::string version = std::string("TypeLib\\") + kLibidText + "\\1.0";
+  EXPECT_EQ(UserValue(version), "Test Server 1.0 Type Library");
+  EXPECT_EQ(UserValue(version + "\\0\\win32"), TEST_SERVER);
+  EXPECT_EQ(UserValue(std::string("Interface\\") + testserver::kDualIidText + "\\TypeLib"), kLibidText);
+  EXPECT_FALSE(Exists(std::string("TypeLib\\") + kLibidText));
+  EXPECT_FALSE(Exists(std::string("Interface\\") + testserver::kDualIidText));
+
+  // Found by name, as self-registration finds it.
+  HMODULE oleaut = LoadLibraryA("oleaut32.dll");
+  ASSERT_NE(oleaut, nullptr);
+  using Unregister = HRESULT (*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+  auto unregister =
+      reinterpret_cast<Unregister>(reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLibForUser")));
+  ASSERT_NE(unregister, nullptr);
+  // A machine registration beside it stays.
+  ASSERT_EQ(RegisterTypeLib(lib_, path_.c_str(), nullptr), S_OK);
+  EXPECT_EQ(unregister(testserver::kLibid, 1, 0, 0, SYS_WIN32), S_OK);
+  FreeLibrary(oleaut);
+  EXPECT_EQ(UserValue(std::string("TypeLib\\") + kLibidText), "<missing>");
+  EXPECT_EQ(UserValue(std::string("Interface\\") + testserver::kDualIidText), "<missing>");
+  EXPECT_EQ(Value(version + "\\0\\win32"), TEST_SERVER);
+  EXPECT_EQ(UnRegisterTypeLibForUser(testserver::kLibid, 1, 0, 0, SYS_WIN32), TYPE_E_REGISTRYACCESS);
+  EXPECT_EQ(RegisterTypeLibForUser(lib_, nullptr, nullptr), E_INVALIDARG);
 }
 
 }  // namespace

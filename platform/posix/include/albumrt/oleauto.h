@@ -659,4 +659,9 @@ __attribute__((visibility("default"))) HRESULT RegisterTypeLib(ITypeLib *ptlib, 
                                                               LPCOLESTR szHelpDir);
 __attribute__((visibility("default"))) HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor,
                                                                 LCID lcid, SYSKIND syskind);
+/* The same keys under HKEY_CURRENT_USER\Software\Classes (per-user registration). */
+__attribute__((visibility("default"))) HRESULT RegisterTypeLibForUser(ITypeLib *ptlib, OLECHAR *szFullPath,
+                                                                     OLECHAR *szHelpDir);
+__attribute__((visibility("default"))) HRESULT UnRegisterTypeLibForUser(REFGUID libID, WORD wVerMajor, WORD wVerMinor,
+                                                                       LCID lcid, SYSKIND syskind);
 ALBUMRT_END_C

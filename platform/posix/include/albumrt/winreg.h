@@ -68,4 +68,8 @@ __attribute__((visibility("default"))) LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR 
                                                                 LPDWORD subKeys, LPDWORD maxSubKeyLen, LPDWORD maxClassLen,
                                                                 LPDWORD values, LPDWORD maxValueNameLen, LPDWORD maxValueLen,
                                                                 LPDWORD securityDescriptor, PFILETIME lastWrite);
+// Until called again with a null newKey, the predefined key `key` stands for
+// the key behind newKey in this process (per-user registration redirects
+// HKEY_CLASSES_ROOT to HKEY_CURRENT_USER\Software\Classes this way).
+__attribute__((visibility("default"))) LSTATUS RegOverridePredefKey(HKEY key, HKEY newKey);
 ALBUMRT_END_C
