@@ -28,6 +28,18 @@ for p in native asan tsan "${windows_presets[@]}"; do
   run_preset "$p"
 done
 
+# The packages, built from the trees above (the Windows ones are already
+# built; the Debian package adds a release build of the shipped targets),
+# unpacked and checked.
+echo "=== packages"
+if AM_JOBS=$jobs scripts/package.sh >/dev/null; then
+  tests/packaging/check_packages.sh build/packages "$PWD" \
+    "$(sed -n 's/^#define AM_VERSION_STRING "\(.*\)"$/\1/p' build/native/am_version/am_version.h)" || status=1
+else
+  echo "test-all: scripts/package.sh failed"
+  status=1
+fi
+
 if [ -x scripts/fuzz.sh ]; then
   echo "=== fuzzing"
   scripts/fuzz.sh || status=1
