@@ -104,11 +104,11 @@ RangeChoice ChooseRange(std::string_view header, std::uint64_t size) {
     header = Trim(header);
     const size_t eq = header.find('=');
     if (eq == std::string_view::npos || !IEquals(Trim(header.substr(0, eq)), "bytes")) return whole;
-    const std::string_view spec = Trim(header.substr(eq + 1));
-    if (spec.find(',') != std::string_view::npos) return whole;
-    const size_t dash = spec.find('-');
+    const std::string_view range = Trim(header.substr(eq + 1));
+    if (range.find(',') != std::string_view::npos) return whole;
+    const size_t dash = range.find('-');
     if (dash == std::string_view::npos) return whole;
-    const std::string_view from = spec.substr(0, dash), to = spec.substr(dash + 1);
+    const std::string_view from = range.substr(0, dash), to = range.substr(dash + 1);
     RangeChoice part;
     part.kind = RangeChoice::kPart;
     if (from.empty()) {

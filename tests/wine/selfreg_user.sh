@@ -12,52 +12,17 @@
 set -uo pipefail
 source_dir=$1
 build=$2
-. "$source_dir/scripts/wine-env.sh"
-wine_env "$build"
-wine_skip_if_unrunnable
+. "$source_dir/tests/wine/selfreg_common.sh" "$source_dir" "$build"
 
 dll=$build/albummaker.dll
 work=$build/selfreg-user-work
 rm -rf "$work"
 mkdir -p "$work"
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_eq() {  # name actual expected
-  if [ "$2" != "$3" ]; then
-    fail "$1"
-    diff <(printf '%s\n' "$3") <(printf '%s\n' "$2") | sed 's/^/    /'
-  fi
-}
-w() { timeout 120 wine "$@" </dev/null; }
-winpath() { winepath -w "$1" 2>/dev/null; }
-regsvr() { w regsvr32 /s "$@" >/dev/null 2>&1; echo $?; }
-dump() { w reg query "$1" /s 2>/dev/null | tr -d '\r' | sed '/^$/d'; }
-exists() { w reg query "$1" >/dev/null 2>&1; }
-
-clsid='{111D7E37-5526-458D-849C-0BA0765813EB}'
-libid='{B4AF5139-BD8D-402B-939D-65FC70002BA6}'
 iid='{973DFEE1-C490-43D1-B0B5-D484DA2D00A9}'
 user='HKEY_CURRENT_USER\Software\Classes'
 machine='HKEY_LOCAL_MACHINE\Software\Classes'
-row() { printf '    %s    REG_SZ    %s\n' "$1" "$2"; }
 
-# The class entries a registration at $1 (root) for a module at $2 leaves:
-# the same rows as a machine registration writes.
-expected_class() {
-  local root=$1 class="$1\\CLSID\\$clsid"
-  printf '%s\n' "$root\\Quorrel.AlbumMaker.1"; row '(Default)' 'AlbumMaker Class'
-  printf '%s\n' "$root\\Quorrel.AlbumMaker.1\\CLSID"; row '(Default)' "$clsid"
-  printf '%s\n' "$root\\Quorrel.AlbumMaker"; row '(Default)' 'AlbumMaker Class'
-  printf '%s\n' "$root\\Quorrel.AlbumMaker\\CLSID"; row '(Default)' "$clsid"
-  printf '%s\n' "$root\\Quorrel.AlbumMaker\\CurVer"; row '(Default)' 'Quorrel.AlbumMaker.1'
-  printf '%s\n' "$class"; row '(Default)' 'AlbumMaker Class'
-  printf '%s\n' "$class\\InprocServer32"; row '(Default)' "$2"; row ThreadingModel Free
-  printf '%s\n' "$class\\ProgID"; row '(Default)' 'Quorrel.AlbumMaker.1'
-  printf '%s\n' "$class\\Programmable"
-  printf '%s\n' "$class\\TypeLib"; row '(Default)' "$libid"
-  printf '%s\n' "$class\\VersionIndependentProgID"; row '(Default)' 'Quorrel.AlbumMaker'
-}
 actual_class() {
   dump "$1\\Quorrel.AlbumMaker.1"
   dump "$1\\Quorrel.AlbumMaker"
