@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "album_maker_interface.h"
+#include "bench_album.h"
 #include "class_factory.h"
 #include "com_util.h"
 
@@ -52,33 +53,12 @@ struct Albums {
 
   Albums() {
     root = fs::temp_directory_path() / ("am-page-bench-" + std::to_string(std::random_device{}()));
-    // About 16 KiB with every placeholder and both sections.
-    std::string page =
-        "<!DOCTYPE html>\n<html><head><title>^tq_CurrentFileNameWithoutExtension^</title></head><body>\n"
-        "<h1>^tq_CurrentFileNameWithoutExtension^</h1>\n<img src=\"pictures/^tq_CurrentFileName^\">\n"
-        "<p>Picture ^tq_FileOrdinalNumber^ of ^tq_TotalFilesCount^</p>\n"
-        "<!--tq_LinkToPreviousStart--><a href=\"?file=^tq_UrlEncodedPreviousFileName^\">Previous</a>"
-        "<!--tq_LinkToPreviousEnd-->\n"
-        "<!--tq_LinkToNextStart--><a href=\"?file=^tq_UrlEncodedNextFileName^\">Next</a><!--tq_LinkToNextEnd-->\n";
-    while (page.size() < 16 * 1024 - 64)
-      page += "<p class=\"filler\">Lorem ipsum dolor sit amet, consectetur adipiscing elit.</p>\n";
-    page += "</body></html>\n";
-    const char* extensions[] = {".jpg", ".JPG", ".jpeg", ".gif"};
     for (const int pictures : kSizes) {
       Album& album = bySize[pictures];
       const fs::path dir = root / std::to_string(pictures);
       album.folder = dir / "pictures";
-      fs::create_directories(album.folder);
-      char name[64];
-      for (int i = 0; i < pictures; ++i) {
-        std::snprintf(name, sizeof name, "Holiday %05d%s", (i * 7919) % pictures, extensions[i % 4]);
-        std::ofstream(album.folder / name, std::ios::binary);
-      }
-      // Some files that are no pictures, for the filter to drop.
-      for (int i = 0; i < pictures / 20 + 1; ++i)
-        std::ofstream(album.folder / ("notes " + std::to_string(i) + ".txt"), std::ios::binary);
       album.templatePath = dir / "album.html";
-      std::ofstream(album.templatePath, std::ios::binary) << page;
+      bench_album::Make(album.folder, album.templatePath, pictures);
     }
   }
   ~Albums() {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "album_maker_interface.h"
+#include "bench_album.h"
 #include "class_factory.h"
 #include "com_util.h"
 
@@ -31,25 +32,8 @@ int main(int argc, char** argv) {
   if (pictures <= 0) return 2;
   const fs::path root = fs::temp_directory_path() / ("am-page-timing-" + std::to_string(std::random_device{}()));
   const fs::path folder = root / "pictures";
-  fs::create_directories(folder);
-  const char* extensions[] = {".jpg", ".JPG", ".jpeg", ".gif"};
-  char name[64];
-  for (int i = 0; i < pictures; ++i) {
-    std::snprintf(name, sizeof name, "Holiday %05d%s", (i * 7919) % pictures, extensions[i % 4]);
-    std::ofstream(folder / name, std::ios::binary);
-  }
-  std::string page =
-      "<!DOCTYPE html>\n<html><head><title>^tq_CurrentFileNameWithoutExtension^</title></head><body>\n"
-      "<h1>^tq_CurrentFileNameWithoutExtension^</h1>\n<img src=\"pictures/^tq_CurrentFileName^\">\n"
-      "<p>Picture ^tq_FileOrdinalNumber^ of ^tq_TotalFilesCount^</p>\n"
-      "<!--tq_LinkToPreviousStart--><a href=\"?file=^tq_UrlEncodedPreviousFileName^\">Previous</a>"
-      "<!--tq_LinkToPreviousEnd-->\n"
-      "<!--tq_LinkToNextStart--><a href=\"?file=^tq_UrlEncodedNextFileName^\">Next</a><!--tq_LinkToNextEnd-->\n";
-  while (page.size() < 16 * 1024 - 64)
-    page += "<p class=\"filler\">Lorem ipsum dolor sit amet, consectetur adipiscing elit.</p>\n";
-  page += "</body></html>\n";
   const fs::path templatePath = root / "album.html";
-  std::ofstream(templatePath, std::ios::binary) << page;
+  bench_album::Make(folder, templatePath, pictures);
 
   int status = 0;
   ModuleInit(AlbumObjectMap(), nullptr);
