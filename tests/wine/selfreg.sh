@@ -103,21 +103,7 @@ exists "$class" && fail "non-ANSI path: class key written"
 
 # Hosts: a page script and a C++ client, against the DLL registered in place.
 expect_eq "registration for the hosts" "$(regsvr "$(winpath "$dll")")" 0
-mkdir -p "$work/album" "$work/album2"
-touch "$work/album/a.jpg" "$work/album/b.jpg" "$work/album/c.gif" "$work/album/notes.txt"
-touch "$work/album2/x.jpg" "$work/album2/y.jpg"
-printf '^tq_FileOrdinalNumber^:^tq_CurrentFileName^' >"$work/page.html"
-printf 'T2 ^tq_CurrentFileName^/^tq_TotalFilesCount^' >"$work/page2.html"
-# Sparse, 4 GiB: the engine refuses a template that large.
-truncate -s 4G "$work/huge.html"
-cp "$source_dir/tests/wine/selfreg_album.vbs" "$work/album.vbs"
-script_out=$(cd "$work" && w cscript //nologo album.vbs "$(winpath "$work/album")" "$(winpath "$work/page.html")" \
-  "$(winpath "$work/album2")" "$(winpath "$work/page2.html")" "$(winpath "$work/huge.html")" 2>&1 | tr -d '\r')
-script_rc=$?
-echo "$script_out" | sed 's/^/  vbs: /'
-[ "$script_rc" = 0 ] || fail "VBScript exit code $script_rc"
-[ "$(echo "$script_out" | tail -n 1)" = PASS ] || fail "VBScript did not pass"
-rm -f "$work/huge.html"
+run_page_script "$work"
 
 AM_SELFREG_FOLDER=$(winpath "$work/album") AM_SELFREG_TEMPLATE=$(winpath "$work/page.html") \
   w "$client" 2>&1 | tr -d '\r' | sed 's/^/  client: /'

@@ -1,6 +1,7 @@
 # Sourced by the self-registration scripts: the Wine environment of the
 # build tree, the check helpers and the entries a registration leaves.
 # Usage: . selfreg_common.sh SOURCE_DIR BUILD_DIR
+selfreg_source_dir=$1
 . "$1/scripts/wine-env.sh"
 wine_env "$2"
 wine_skip_if_unrunnable
@@ -42,4 +43,26 @@ expected_class() {
   printf '%s\n' "$class\\Programmable"
   printf '%s\n' "$class\\TypeLib"; row '(Default)' "$libid"
   printf '%s\n' "$class\\VersionIndependentProgID"; row '(Default)' 'Quorrel.AlbumMaker'
+}
+
+# The VBScript page script (selfreg_album.vbs) in folder $1, creating the
+# class by ProgID, against two small albums and a template too large for the
+# engine; it must end with PASS.
+run_page_script() {
+  local work=$1 script_out script_rc
+  mkdir -p "$work/album" "$work/album2"
+  touch "$work/album/a.jpg" "$work/album/b.jpg" "$work/album/c.gif" "$work/album/notes.txt"
+  touch "$work/album2/x.jpg" "$work/album2/y.jpg"
+  printf '^tq_FileOrdinalNumber^:^tq_CurrentFileName^' >"$work/page.html"
+  printf 'T2 ^tq_CurrentFileName^/^tq_TotalFilesCount^' >"$work/page2.html"
+  # Sparse, 4 GiB: the engine refuses a template that large.
+  truncate -s 4G "$work/huge.html"
+  cp "$selfreg_source_dir/tests/wine/selfreg_album.vbs" "$work/album.vbs"
+  script_out=$(cd "$work" && w cscript //nologo album.vbs "$(winpath "$work/album")" "$(winpath "$work/page.html")" \
+    "$(winpath "$work/album2")" "$(winpath "$work/page2.html")" "$(winpath "$work/huge.html")" 2>&1 | tr -d '\r')
+  script_rc=$?
+  echo "$script_out" | sed 's/^/  vbs: /'
+  [ "$script_rc" = 0 ] || fail "VBScript exit code $script_rc"
+  [ "$(echo "$script_out" | tail -n 1)" = PASS ] || fail "VBScript did not pass"
+  rm -f "$work/huge.html"
 }

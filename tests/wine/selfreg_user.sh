@@ -64,19 +64,7 @@ merged=no
 exists "HKEY_CLASSES_ROOT\\$probe" && merged=yes
 w reg delete "$user\\$probe" /f >/dev/null 2>&1
 if [ "$merged" = yes ]; then
-  mkdir -p "$work/album" "$work/album2"
-  touch "$work/album/a.jpg" "$work/album/b.jpg" "$work/album/c.gif" "$work/album2/x.jpg" "$work/album2/y.jpg"
-  printf '^tq_FileOrdinalNumber^:^tq_CurrentFileName^' >"$work/page.html"
-  printf 'T2 ^tq_CurrentFileName^/^tq_TotalFilesCount^' >"$work/page2.html"
-  truncate -s 4G "$work/huge.html"
-  cp "$source_dir/tests/wine/selfreg_album.vbs" "$work/album.vbs"
-  script_out=$(cd "$work" && w cscript //nologo album.vbs "$(winpath "$work/album")" "$(winpath "$work/page.html")" \
-    "$(winpath "$work/album2")" "$(winpath "$work/page2.html")" "$(winpath "$work/huge.html")" 2>&1 | tr -d '\r')
-  script_rc=$?
-  echo "$script_out" | sed 's/^/  vbs: /'
-  [ "$script_rc" = 0 ] || fail "VBScript exit code $script_rc"
-  [ "$(echo "$script_out" | tail -n 1)" = PASS ] || fail "VBScript did not pass"
-  rm -f "$work/huge.html"
+  run_page_script "$work"
 else
   echo "selfreg_user: NOT RUN: creation by ProgID from cscript: this Wine does not show" \
     "HKCU\\Software\\Classes through HKEY_CLASSES_ROOT, so no client finds a per-user class"
