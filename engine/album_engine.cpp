@@ -122,7 +122,7 @@ std::u16string AlbumEngine::RenderPage(const ImageList& list, std::size_t p) con
       std::optional<std::u16string> text = AnsiToWide(bytes.get(), std::size_t{bytesRead} + 1);
       bytes.reset();
       if (!text) RaiseEngineError(kNoMemoryMessage, kErrorOutOfMemory);
-      page.SetText(std::move(*text));
+      page.AdoptText(std::move(*text));
     }
   }
 

@@ -47,7 +47,8 @@ std::u16string UrlEncode(std::u16string_view text);
 std::u16string HtmlEscape(std::u16string_view text);
 
 // Decodes byteCount ANSI bytes (the last one a NUL) up to their first NUL;
-// nothing when the text cannot be allocated.
+// nothing when the text cannot be allocated. No code page turns another byte
+// into U+0000, so the text holds none.
 std::optional<std::u16string> AnsiToWide(const char* bytes, std::size_t byteCount);
 
 // Raises std::runtime_error with message, followed by

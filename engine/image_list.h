@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,8 +27,11 @@ class ImageList {
   std::u16string_view operator[](std::size_t i) const noexcept {
     return std::u16string_view(units_).substr(entries_[i].start, entries_[i].length);
   }
+  // Past 4 Gi units of names, which no folder comes near, the list is out
+  // of room as when memory runs out.
   void push_back(std::u16string_view name) {
-    entries_.push_back({units_.size(), name.size()});
+    if (name.size() > kMaxUnits - units_.size()) throw std::bad_alloc();
+    entries_.push_back({static_cast<std::uint32_t>(units_.size()), static_cast<std::uint32_t>(name.size())});
     units_.append(name);
   }
   void clear() noexcept {
@@ -44,10 +49,12 @@ class ImageList {
   }
 
  private:
+  // Eight bytes, so that sorting a large album moves half as much.
   struct Entry {
-    std::size_t start;
-    std::size_t length;
+    std::uint32_t start;
+    std::uint32_t length;
   };
+  static constexpr std::size_t kMaxUnits = 0xFFFFFFFFu;
   std::u16string units_;
   std::vector<Entry> entries_;
 };

@@ -63,9 +63,11 @@ struct Section {
   std::size_t start, bodyStart, bodyEnd, end;
 };
 
-std::optional<Section> FindSection(std::u16string_view text, const MarkerSet& markers, std::u16string_view name) {
-  std::u16string marker = markers.sectionPrefix;
-  marker.append(name).append(markers.sectionStartSuffix);
+// marker is room for the markers, kept by the caller so that a page's
+// searches share one allocation.
+std::optional<Section> FindSection(std::u16string_view text, const MarkerSet& markers, std::u16string_view name,
+                                   std::u16string& marker) {
+  marker.assign(markers.sectionPrefix).append(name).append(markers.sectionStartSuffix);
   const std::size_t start = Find(text, marker, 0);
   if (start == std::u16string_view::npos) return std::nullopt;
   const std::size_t bodyStart = start + marker.size();
@@ -103,8 +105,12 @@ void PageTemplate::SetMarkers(OptionalMarker placeholderPrefix, OptionalMarker p
 }
 
 void PageTemplate::SetText(std::u16string text) {
+  text.resize(UpToNul(text).size());
+  AdoptText(std::move(text));
+}
+
+void PageTemplate::AdoptText(std::u16string text) noexcept {
   text_ = std::move(text);
-  text_.resize(UpToNul(text_).size());
   front_ = 0;
   cursor_ = kNone;
 }
@@ -134,9 +140,8 @@ void PageTemplate::Splice(std::size_t p, std::size_t length, std::u16string_view
 std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16string_view value) {
   name = UpToNul(name);
   value = UpToNul(value);
-  std::u16string token;
-  token.reserve(markers_.placeholderPrefix.size() + name.size() + markers_.placeholderSuffix.size());
-  token.append(markers_.placeholderPrefix).append(name).append(markers_.placeholderSuffix);
+  std::u16string& token = marker_;
+  token.assign(markers_.placeholderPrefix).append(name).append(markers_.placeholderSuffix);
   const std::size_t t = token.size();
   if (t == 0) return 0;
 
@@ -204,7 +209,7 @@ std::size_t PageTemplate::SetPlaceholder(std::u16string_view name, std::u16strin
 }
 
 std::u16string PageTemplate::ExtractSection(std::u16string_view name) {
-  const std::optional<Section> section = FindSection(GetText(), markers_, UpToNul(name));
+  const std::optional<Section> section = FindSection(GetText(), markers_, UpToNul(name), marker_);
   if (!section) return {};
   std::u16string body(GetText().substr(section->bodyStart, section->bodyEnd - section->bodyStart));
   Splice(section->start, section->end - section->start, {});
@@ -224,7 +229,7 @@ void PageTemplate::ShowSection(std::u16string_view name, bool keep) {
   // ExtractSection, and InsertAtCursor of a kept body, until an extraction
   // yields an empty body. A kept body stays where it stands and only its
   // markers go.
-  for (std::optional<Section> section; (section = FindSection(GetText(), markers_, name));) {
+  for (std::optional<Section> section; (section = FindSection(GetText(), markers_, name, marker_));) {
     const std::size_t length = section->bodyEnd - section->bodyStart;
     if (keep && length > 0) {
       Splice(section->start, section->bodyStart - section->start, {});

@@ -45,6 +45,9 @@ class PageTemplate {
   // Replaces the whole text (taken up to its first U+0000); the cursor is
   // then none.
   void SetText(std::u16string text);
+  // As SetText, for a text its caller knows to hold no U+0000 (decoded from
+  // bytes cut at their first NUL): taken as it is, without a search for one.
+  void AdoptText(std::u16string text) noexcept;
   std::u16string_view GetText() const noexcept { return std::u16string_view(text_).substr(front_); }
   // Moves the text out; the template is left empty, the cursor none.
   std::u16string TakeText();
@@ -79,6 +82,7 @@ class PageTemplate {
   std::size_t front_ = 0;
   std::size_t cursor_ = kNone;
   MarkerSet markers_;
+  std::u16string marker_;  // room for the token or section marker searched for
 };
 
 }  // namespace albummaker

@@ -32,6 +32,20 @@ TEST(CompareNames, AsciiCaseIgnoredOthersByUnit) {
   EXPECT_EQ(CompareNames(u"\uffff", u"a"), 0xFFFF - 0x61);
 }
 
+TEST(CompareNames, CaseOnlyDifferencesAnywhereAreSkipped) {
+  // A case-only difference at c, then a real one at d (or none), at every
+  // place within and across the four-unit runs the compare skips.
+  for (std::size_t c = 0; c < 10; ++c) {
+    for (std::size_t d = c + 1; d <= 10; ++d) {
+      std::u16string a(10, u'k'), b(10, u'k');
+      b[c] = u'K';
+      if (d < 10) b[d] = u'm';
+      EXPECT_EQ(CompareNames(a, b), d < 10 ? static_cast<int>(u'k') - static_cast<int>(u'm') : 0) << c << ' ' << d;
+      EXPECT_EQ(CompareNames(b, a), d < 10 ? static_cast<int>(u'm') - static_cast<int>(u'k') : 0) << c << ' ' << d;
+    }
+  }
+}
+
 TEST(FindName, FindsCaseInsensitiveAndMissesOthers) {
   const ImageList list = {u"_z.jpg", u"A.jpg", u"a1.jpeg", u"b.gif", u"Img10.jpg", u"img2.JPG"};
   EXPECT_EQ(FindName(list, u"IMG2.jpg"), 5u);
