@@ -4,7 +4,7 @@
 
 namespace albummaker::utf8 {
 
-void AppendAsUtf16(std::string_view bytes, std::u16string& out) {
+bool AppendAsUtf16(std::string_view bytes, std::u16string& out, BadBytes policy) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
   std::size_t i = 0;
@@ -15,29 +15,42 @@ void AppendAsUtf16(std::string_view bytes, std::u16string& out) {
       ++i;
       continue;
     }
+    // The range of the second byte excludes overlong forms, surrogates and
+    // values past U+10FFFF; the later ones are plain continuation bytes.
     std::size_t len = 0;
     std::uint32_t cp = 0;
-    std::uint32_t min = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
     if (b >= 0xC2 && b <= 0xDF) {
-      len = 2, cp = b & 0x1Fu, min = 0x80;
+      len = 2, cp = b & 0x1Fu;
     } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3, cp = b & 0x0Fu, min = 0x800;
+      len = 3, cp = b & 0x0Fu;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
     } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4, cp = b & 0x07u, min = 0x10000;
+      len = 4, cp = b & 0x07u;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
     }
-    bool valid = len != 0 && i + len <= n;
-    for (std::size_t k = 1; valid && k < len; ++k) {
-      const unsigned char c = s[i + k];
-      if ((c & 0xC0) != 0x80)
-        valid = false;
-      else
-        cp = (cp << 6) | (c & 0x3Fu);
+    // j ends at len for a whole sequence, otherwise at the end of the
+    // maximal ill-formed part (a lone byte, or a valid start cut short).
+    std::size_t j = 1;
+    for (; j < len && i + j < n; ++j) {
+      const unsigned char c = s[i + j];
+      if (j == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) break;
+      cp = (cp << 6) | (c & 0x3Fu);
     }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if (valid && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) valid = false;
-    if (!valid) {
-      out.push_back(static_cast<char16_t>(0xDC00u + b));
-      ++i;
+    if (len == 0 || j != len) {
+      switch (policy) {
+        case BadBytes::Escape:
+          for (std::size_t k = 0; k < j; ++k) out.push_back(static_cast<char16_t>(0xDC00u + s[i + k]));
+          break;
+        case BadBytes::Replace:
+          out.push_back(u'\uFFFD');
+          break;
+        case BadBytes::Refuse:
+          return false;
+      }
+      i += j;
       continue;
     }
     if (cp >= 0x10000) {
@@ -49,12 +62,13 @@ void AppendAsUtf16(std::string_view bytes, std::u16string& out) {
     }
     i += len;
   }
+  return true;
 }
 
 std::u16string ToUtf16(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
-  AppendAsUtf16(bytes, out);
+  AppendAsUtf16(bytes, out, BadBytes::Escape);
   return out;
 }
 

@@ -98,7 +98,7 @@ bool FolderListing::Next(FolderEntry& entry) {
       if (type == DT_DIR) skip = true;
     }
     s.name.clear();
-    utf8::AppendAsUtf16(bytes, s.name);
+    utf8::AppendAsUtf16(bytes, s.name, utf8::BadBytes::Escape);
     entry.name = s.name;
     entry.skip = skip;
     return true;

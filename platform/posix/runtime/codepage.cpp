@@ -16,7 +16,6 @@ namespace {
 constexpr DWORD kErrorInvalidFlags = 1004;
 constexpr UINT kThreadAcp = 3;
 constexpr UINT kCp1252 = 1252;
-constexpr char16_t kReplacement = 0xFFFD;
 
 enum class Page { Ansi, Utf8, Unknown };
 
@@ -24,59 +23,6 @@ Page PageOf(UINT codePage) {
   if (codePage == CP_ACP || codePage == kThreadAcp || codePage == kCp1252) return Page::Ansi;
   if (codePage == CP_UTF8) return Page::Utf8;
   return Page::Unknown;
-}
-
-// Decodes UTF-8. Each maximal ill-formed part (a byte that cannot start a
-// sequence, or the valid start of a sequence cut short) becomes one U+FFFD,
-// or fails the decoding when strict. Second-byte ranges exclude overlong
-// forms, surrogates and values beyond U+10FFFF.
-bool DecodeUtf8(const unsigned char *p, size_t n, bool strict, std::u16string &out) {
-  size_t i = 0;
-  while (i < n) {
-    unsigned char b = p[i];
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    size_t need = 0;
-    char32_t cp = 0;
-    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1, cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2, cp = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3, cp = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    }
-    size_t j = 1;
-    if (need != 0) {
-      for (; j <= need && i + j < n; ++j) {
-        unsigned char c = p[i + j];
-        if (j == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) break;
-        cp = (cp << 6) | (c & 0x3F);
-      }
-    }
-    if (need == 0 || j != need + 1) {
-      if (strict) return false;
-      out.push_back(kReplacement);
-      i += j;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += need + 1;
-  }
-  return true;
 }
 
 int Fail(DWORD error) {
@@ -120,8 +66,12 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceByt
     if (page == Page::Ansi) {
       text.reserve(n);
       for (size_t i = 0; i < n; ++i) text.push_back(albummaker::cp1252::Decode(bytes[i]));
-    } else if (!DecodeUtf8(bytes, n, (flags & MB_ERR_INVALID_CHARS) != 0, text)) {
-      return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    } else {
+      // Each maximal ill-formed part becomes one U+FFFD, or fails the call.
+      using albummaker::utf8::BadBytes;
+      const BadBytes policy = (flags & MB_ERR_INVALID_CHARS) != 0 ? BadBytes::Refuse : BadBytes::Replace;
+      if (!albummaker::utf8::AppendAsUtf16(std::string_view(source, n), text, policy))
+        return Fail(ERROR_NO_UNICODE_TRANSLATION);
     }
   } catch (...) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);

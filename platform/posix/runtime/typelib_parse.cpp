@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "utf8.h"
+
 namespace albumrt::tlb {
 namespace {
 
@@ -16,47 +18,6 @@ struct SyntaxError {
 
 [[noreturn]] void Fail(size_t line, const std::string& what) {
   throw SyntaxError{"line " + std::to_string(line) + ": " + what};
-}
-
-// Appends the UTF-16 form of well-formed UTF-8; anything else is refused.
-bool AppendUtf8(std::string_view s, std::u16string& out) {
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    uint32_t cp = 0;
-    size_t n = 0;
-    if (b < 0x80) {
-      cp = b;
-      n = 1;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F;
-      n = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F;
-      n = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-      cp = b & 0x07;
-      n = 4;
-    } else {
-      return false;
-    }
-    if (i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      const auto c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += n;
-  }
-  return true;
 }
 
 struct Token {
@@ -124,7 +85,8 @@ bool IsName(std::string_view s) {
 
 std::u16string Widen(std::string_view s, size_t lineNo) {
   std::u16string out;
-  if (!AppendUtf8(s, out)) Fail(lineNo, "text is not valid UTF-8");
+  if (!albummaker::utf8::AppendAsUtf16(s, out, albummaker::utf8::BadBytes::Refuse))
+    Fail(lineNo, "text is not valid UTF-8");
   return out;
 }
 
