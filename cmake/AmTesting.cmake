@@ -1,8 +1,9 @@
 # Test helpers shared by every test folder.
 #
 # am_add_gtest(<target> SOURCES ... [LIBS ...])
-#   Builds a GoogleTest executable. Natively each test case becomes a CTest
-#   test (discovered when the tests run, so nothing runs at build time).
+#   Builds a GoogleTest executable with tests/support on its include path.
+#   Natively each test case becomes a CTest test (discovered when the tests
+#   run, so nothing runs at build time).
 #   In the Windows build the whole executable is one CTest test that runs
 #   under Wine through the cross-compiling emulator, with the Wine fixture.
 if(NOT AM_BUILD_TESTS)
@@ -40,7 +41,7 @@ endfunction()
 function(am_add_gtest target)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
-  target_link_libraries(${target} PRIVATE ${ARG_LIBS} ${AM_GTEST_LIBS} am_warnings)
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} ${AM_GTEST_LIBS} am_test_support am_warnings)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${target} COMMAND ${target})
     am_wine_test(${target} LABELS ${ARG_LABELS})

@@ -18,6 +18,7 @@
 
 #include "album_engine.h"
 #include "platform_seam.h"
+#include "read_file.h"
 #include "temp_folder.h"
 
 namespace albummaker {
@@ -147,8 +148,7 @@ TEST(PosixTemplateFile, ShortReadUsesOnlyTheBytesDelivered) {
   const fs::path online = "/sys/devices/system/cpu/online";
   std::error_code ec;
   if (!fs::exists(online, ec) || fs::file_size(online, ec) <= 16) GTEST_SKIP() << "no sysfs file with a padded size";
-  std::ifstream in(online, std::ios::binary);
-  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string content = testing::ReadFile(online);
   ASSERT_FALSE(content.empty());
   ASSERT_LT(content.size(), fs::file_size(online));
   TempFolder dir;

@@ -2,18 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
+#include "read_file.h"
 #include "temp_folder.h"
 
 namespace albummaker {
 namespace {
 
 using testing::ChildResult;
+using testing::ReadFile;
 using testing::RunChild;
 using testing::TempFolder;
 namespace fs = std::filesystem;
@@ -27,11 +27,6 @@ ChildResult Host(std::vector<std::string> args) {
   ChildResult r = RunChild(args);
   EXPECT_FALSE(r.timedOut);
   return r;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 TEST(RenderCommand, SampleAlbumFirstPageMatchesTheGoldenFile) {

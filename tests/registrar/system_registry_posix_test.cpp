@@ -7,6 +7,7 @@
 #include <string>
 
 #include "registrar_test_util.h"
+#include "temp_folder.h"
 
 namespace albummaker::testing {
 namespace {
@@ -14,18 +15,10 @@ namespace {
 class RuntimeRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/registrar-store-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    file_ = folder_ + "/registry.reg";
+    file_ = (folder_.Path() / "registry.reg").string();
     ASSERT_EQ(setenv("ALBUMMAKER_REGISTRY", file_.c_str(), 1), 0);
   }
-  void TearDown() override {
-    std::remove(file_.c_str());
-    std::remove((file_ + ".lock").c_str());
-    rmdir(folder_.c_str());
-    unsetenv("ALBUMMAKER_REGISTRY");
-  }
+  void TearDown() override { unsetenv("ALBUMMAKER_REGISTRY"); }
 
   std::string Query(const char* path, const char* value) const {
     HKEY key = nullptr;
@@ -39,7 +32,7 @@ class RuntimeRegistry : public ::testing::Test {
     return data;
   }
 
-  std::string folder_;
+  TempFolder folder_;
   std::string file_;
 };
 

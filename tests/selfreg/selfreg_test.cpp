@@ -7,14 +7,13 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "child_process.h"
+#include "read_file.h"
 #include "temp_folder.h"
 
 namespace albummaker {
@@ -22,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ChildResult;
+using testing::ReadFile;
 using testing::RunChild;
 using testing::TempFolder;
 
@@ -34,11 +34,6 @@ ChildResult Host(std::vector<std::string> args) {
   ChildResult r = RunChild(args);
   EXPECT_FALSE(r.timedOut);
   return r;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 struct Value {

@@ -16,7 +16,7 @@ constexpr const char* kChromium = "/usr/bin/chromium";
 
 // Runs the browser on `url` with extra arguments, bounded in time; what it
 // printed on standard output.
-std::string RunChromium(const TempDir& scratch, const std::string& url, const std::string& args) {
+std::string RunChromium(const TempFolder& scratch, const std::string& url, const std::string& args) {
     const fs::path profile = scratch.Path() / ("profile-" + std::to_string(std::rand()));
     const fs::path output = scratch.Path() / "chromium-out.txt";
     const std::string command = std::string("timeout -k 5 90 ") + kChromium +
@@ -67,7 +67,7 @@ protected:
 
     const fs::path album_ = fs::path(AM_SOURCE_DIR) / "examples" / "album";
     const fs::path template_ = fs::path(AM_SOURCE_DIR) / "examples" / "album.html";
-    TempDir scratch_;
+    TempFolder scratch_;
 };
 
 TEST_F(SampleAlbumInBrowser, ShowsThePictureAndTakesAScreenshot) {

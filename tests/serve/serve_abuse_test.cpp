@@ -67,7 +67,7 @@ protected:
         }
     }
 
-    TempDir dir_;
+    TempFolder dir_;
     fs::path folder_;
     fs::path templatePath_;
     std::unique_ptr<ServerProcess> server_;

@@ -14,39 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
-#include <random>
 #include <thread>
 
 namespace serve_test {
 namespace fs = std::filesystem;
 using namespace std::chrono;
 
-TempDir::TempDir() {
-    std::random_device rd;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate = fs::temp_directory_path() / ("am-serve-" + std::to_string(rd()));
-        std::error_code ec;
-        if (fs::create_directory(candidate, ec)) {
-            path_ = candidate;
-            return;
-        }
-    }
-    std::abort();
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 ServerProcess::ServerProcess(const std::vector<std::string>& args, milliseconds startTimeout) {

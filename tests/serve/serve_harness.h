@@ -11,23 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "read_file.h"
+#include "temp_folder.h"
+
 namespace serve_test {
 
-// A folder under the system temp directory, removed with its contents.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using albummaker::testing::ReadFile;
+using albummaker::testing::TempFolder;
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
-std::string ReadFile(const std::filesystem::path& path);
 
 // The server as a child process. It dies with the test process, and the
 // destructor stops it (SIGTERM, then SIGKILL after a bound).
@@ -59,7 +51,7 @@ private:
     int port_ = 0;
     std::string url_;
     std::filesystem::path errPath_;
-    TempDir logDir_;
+    TempFolder logDir_;
 };
 
 struct Response {

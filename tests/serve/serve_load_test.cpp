@@ -56,7 +56,7 @@ protected:
         }
     }
 
-    TempDir dir_;
+    TempFolder dir_;
     std::unique_ptr<ServerProcess> server_;
 };
 

@@ -70,7 +70,7 @@ protected:
         }
     }
 
-    TempDir dir_;
+    TempFolder dir_;
     fs::path folder_;
     fs::path templatePath_;
     std::unique_ptr<ServerProcess> server_;
@@ -385,7 +385,7 @@ TEST_F(AlbumServer, StopsOnSigtermAfterFinishingARequestInFlight) {
 }
 
 TEST(ServeCommand, RefusesBadUsage) {
-    TempDir dir;
+    TempFolder dir;
     WriteFile(dir.Path() / "t.html", "x");
     const std::string folder = dir.Path().string();
     const std::string tmpl = (dir.Path() / "t.html").string();

@@ -1,29 +1,14 @@
 #include "server_test_support.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <fstream>
-#include <random>
 #include <string>
 
 namespace albummaker::server::testing {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-  static std::atomic<unsigned> serial{0};
-  std::random_device random;
-  const std::string name = "am-server-test-" + std::to_string(random()) + "-" + std::to_string(serial++);
-  path_ = fs::temp_directory_path() / name;
-  fs::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -179,7 +164,7 @@ class ModuleEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
 #ifndef _WIN32
-    registry_ = std::make_unique<TempDir>();
+    registry_ = std::make_unique<TempFolder>();
     const std::string file = (registry_->Path() / "registry.reg").string();
     setenv("ALBUMMAKER_REGISTRY", file.c_str(), 1);
 #endif
@@ -193,7 +178,7 @@ class ModuleEnvironment : public ::testing::Environment {
   }
 
  private:
-  std::unique_ptr<TempDir> registry_;
+  std::unique_ptr<TempFolder> registry_;
 };
 
 [[maybe_unused]] ::testing::Environment* const g_environment =

@@ -16,29 +16,18 @@
 #include "class_factory.h"
 #include "com_util.h"
 #include "module_state.h"
+#include "temp_folder.h"
 
 namespace albummaker::server::testing {
 
-// A folder of its own under the system temporary folder, removed at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-  std::u16string U16() const { return path_.u16string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using albummaker::testing::TempFolder;
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
 // The picture files (empty) and a template that shows the current picture,
 // its ordinal number and the count: "[<name> <n>/<count>]".
 struct Album {
-  TempDir dir;
+  TempFolder dir;
   std::filesystem::path pictures;
   std::filesystem::path templateFile;
   explicit Album(std::initializer_list<const char*> names);

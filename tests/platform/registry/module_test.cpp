@@ -160,7 +160,8 @@ TEST(Resources, AModuleWithoutResourcesSaysSo) {
 
 TEST(Resources, DamagedFilesAreRefusedNotTrusted) {
   const std::string original = regtest::ReadFile(TEST_SERVER);
-  const std::string dir = regtest::MakeTempDir();
+  const regtest::TempFolder folder;
+  const std::string dir = folder.Path().string();
   ASSERT_FALSE(dir.empty());
   const size_t table = original.find("AMRSRC01");
   ASSERT_NE(table, std::string::npos);
@@ -178,8 +179,6 @@ TEST(Resources, DamagedFilesAreRefusedNotTrusted) {
     EXPECT_EQ(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // A registry file of the test's own in a fresh temporary folder.
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -11,19 +11,17 @@
 namespace regtest {
 
 namespace {
-std::string g_dir;
+std::unique_ptr<TempFolder> g_folder;
 }
 
 void UsePrivateRegistry() {
-  g_dir = MakeTempDir();
-  setenv("ALBUMMAKER_REGISTRY", (g_dir + "/registry.reg").c_str(), 1);
+  g_folder = std::make_unique<TempFolder>();
+  setenv("ALBUMMAKER_REGISTRY", (g_folder->Path() / "registry.reg").c_str(), 1);
 }
 
 void ReleasePrivateRegistry() {
   unsetenv("ALBUMMAKER_REGISTRY");
-  std::error_code ignored;
-  std::filesystem::remove_all(g_dir, ignored);
-  g_dir.clear();
+  g_folder.reset();
 }
 
 bool RunsOnWine() { return false; }

@@ -15,17 +15,14 @@ namespace regtest {
 class StoreFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
+    dir_ = folder_.Path().string();
     ASSERT_FALSE(dir_.empty());
     file_ = dir_ + "/registry.reg";
     setenv("ALBUMMAKER_REGISTRY", file_.c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("ALBUMMAKER_REGISTRY");
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
+  void TearDown() override { unsetenv("ALBUMMAKER_REGISTRY"); }
 
+  TempFolder folder_;
   std::string dir_;
   std::string file_;
 };

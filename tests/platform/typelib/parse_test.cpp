@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "sample_object.h"
+#include "temp_folder.h"
 
 namespace typelib_test {
 namespace {
@@ -200,20 +201,13 @@ TEST(TypeDescriptionParse, EveryPrefixOfTheSampleIsHandled) {
 
 class LoadTypeLibFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("typelib_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::u16string Write(const std::string& name, const std::string& content) {
     const auto path = dir_ / name;
     std::ofstream(path, std::ios::binary) << content;
     const std::string s = path.string();
     return std::u16string(s.begin(), s.end());
   }
-  std::filesystem::path dir_;
+  albummaker::testing::TempFolder dir_;
 };
 
 TEST_F(LoadTypeLibFile, MissingAndNonDescriptionFilesCannotBeLoaded) {
