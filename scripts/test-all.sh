@@ -40,10 +40,8 @@ else
   status=1
 fi
 
-if [ -x scripts/fuzz.sh ]; then
-  echo "=== fuzzing"
-  scripts/fuzz.sh || status=1
-fi
+echo "=== fuzzing"
+scripts/fuzz.sh || status=1
 
 if [ "$status" -ne 0 ]; then
   echo "test-all: FAILED"
