@@ -235,13 +235,13 @@ std::optional<std::u16string> AnsiToWide(const char* bytes, std::size_t byteCoun
   return text;
 }
 
-void RaiseEngineError(std::string_view message, std::uint32_t errorNumber) {
+void RaiseEngineError(std::string_view message, std::uint32_t code) {
   std::string text(message);
-  if (errorNumber != 0) {
+  if (code != 0) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string hex;
-    for (std::uint32_t n = errorNumber; n != 0; n >>= 4) hex.insert(hex.begin(), kHex[n & 0xF]);
-    text += " Error number: " + std::to_string(errorNumber) + " (0x" + hex + ")";
+    for (std::uint32_t n = code; n != 0; n >>= 4) hex.insert(hex.begin(), kHex[n & 0xF]);
+    text += " Error number: " + std::to_string(code) + " (0x" + hex + ")";
   }
   throw std::runtime_error(text);
 }

@@ -52,8 +52,9 @@ std::u16string HtmlEscape(std::u16string_view text);
 std::optional<std::u16string> AnsiToWide(const char* bytes, std::size_t byteCount);
 
 // Raises std::runtime_error with message, followed by
-// " Error number: <decimal> (0x<HEX>)" when errorNumber is not 0.
-[[noreturn]] void RaiseEngineError(std::string_view message, std::uint32_t errorNumber);
+// " Error number: <decimal> (0x<HEX>)" when code (a Win32 error code or an
+// HRESULT) is not 0.
+[[noreturn]] void RaiseEngineError(std::string_view message, std::uint32_t code);
 
 inline constexpr std::uint32_t kErrorOutOfMemory = 0x8007000Eu;
 inline constexpr char kNoMemoryMessage[] = "No memory available to serve the request.";

@@ -27,7 +27,4 @@ class AlbumClient {
   virtual PageResult PageByText(const std::u16string& text) = 0;
 };
 
-// In-process; null with error set on failure.
-std::unique_ptr<AlbumClient> CreateAlbumClient(std::u16string& error);
-
 }  // namespace albummaker::host

@@ -1,6 +1,8 @@
 // The album client over the component: one AlbumMaker object made by the
 // module's class factory in this process, driven through IAlbumMaker as any
 // host of the component drives it.
+#include "linked_album_client.h"
+
 #include <windows.h>
 #include <ole2.h>
 
@@ -54,7 +56,7 @@ std::u16string ErrorText(HRESULT hr) {
 }
 
 
-class ComAlbumClient final : public VariantAlbumClient {
+class LinkedAlbumClient final : public VariantAlbumClient {
  public:
   HRESULT Create() {
     ComRef<IClassFactory> factory;
@@ -97,10 +99,10 @@ class ComAlbumClient final : public VariantAlbumClient {
 
 }  // namespace
 
-std::unique_ptr<AlbumClient> CreateAlbumClient(std::u16string& error) {
+std::unique_ptr<AlbumClient> CreateLinkedAlbumClient(std::u16string& error) {
   try {
     LinkedModule::Start();
-    auto client = std::make_unique<ComAlbumClient>();
+    auto client = std::make_unique<LinkedAlbumClient>();
     const HRESULT hr = client->Create();
     if (hr != S_OK) {
       error = CodeText(hr);

@@ -1,6 +1,6 @@
 // Creation by ProgID (CLSIDFromProgID, CoCreateInstance) and calls by name
 // through IDispatch.
-#include "registered_album_client.h"
+#include "progid_album_client.h"
 
 #include <windows.h>
 #include <ole2.h>
@@ -59,7 +59,7 @@ class Apartment {
   HRESULT hr_;
 };
 
-class DispatchAlbumClient final : public VariantAlbumClient {
+class ProgIdAlbumClient final : public VariantAlbumClient {
  public:
   HRESULT Create(const std::u16string& progId) {
     if (FAILED(apartment_.Result())) return apartment_.Result();
@@ -131,9 +131,9 @@ class DispatchAlbumClient final : public VariantAlbumClient {
 
 }  // namespace
 
-std::unique_ptr<AlbumClient> CreateRegisteredAlbumClient(const std::u16string& progId, std::u16string& error) {
+std::unique_ptr<AlbumClient> CreateProgIdAlbumClient(const std::u16string& progId, std::u16string& error) {
   try {
-    auto client = std::make_unique<DispatchAlbumClient>();
+    auto client = std::make_unique<ProgIdAlbumClient>();
     const HRESULT hr = client->Create(progId);
     if (hr != S_OK) {
       error = Ascii("Cannot create " + std::string(progId.begin(), progId.end()) + ": ") +

@@ -13,6 +13,6 @@ namespace albummaker::host {
 inline constexpr char16_t kAlbumMakerProgId[] = u"Quorrel.AlbumMaker";
 
 // Null with error set when the ProgID is unknown or the object cannot be made.
-std::unique_ptr<AlbumClient> CreateRegisteredAlbumClient(const std::u16string& progId, std::u16string& error);
+std::unique_ptr<AlbumClient> CreateProgIdAlbumClient(const std::u16string& progId, std::u16string& error);
 
 }  // namespace albummaker::host

@@ -6,8 +6,9 @@
 #include <system_error>
 
 #include "album_client.h"
+#include "linked_album_client.h"
 #include "commands.h"
-#include "registered_album_client.h"
+#include "progid_album_client.h"
 #include "text.h"
 
 namespace albummaker::host {
@@ -136,7 +137,7 @@ int RunRender(const Args& args, std::ostream& out, std::ostream& err) {
 
   std::u16string error;
   std::unique_ptr<AlbumClient> album =
-      byProgId ? CreateRegisteredAlbumClient(kAlbumMakerProgId, error) : CreateAlbumClient(error);
+      byProgId ? CreateProgIdAlbumClient(kAlbumMakerProgId, error) : CreateLinkedAlbumClient(error);
   if (!album) {
     err << "albummaker render: " << Utf16ToUtf8(error) << '\n';
     return kExitFailure;

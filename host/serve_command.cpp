@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "album_client.h"
+#include "linked_album_client.h"
 #include "commands.h"
 #include "serve.h"
 #include "text.h"
@@ -129,7 +130,7 @@ int RunServe(const Args& args, std::ostream& out, std::ostream& err) {
     }
 
     std::u16string error;
-    std::unique_ptr<AlbumClient> client = CreateAlbumClient(error);
+    std::unique_ptr<AlbumClient> client = CreateLinkedAlbumClient(error);
     if (!client) {
         err << "albummaker serve: cannot create the album: " << Utf16ToUtf8(error) << '\n';
         return kExitFailure;

@@ -77,7 +77,7 @@ TypeInfoCache& SharedTypeInfo() {
 HRESULT TypeInfoCache::Load(LCID lcid) {
   if (TypeInfo() != nullptr) return S_OK;
   ModuleState& module = Module();
-  ScopedCriticalSection hold(module.typeInfoLock);
+  ScopedCriticalSection hold(module.typeInfoAndCleanupLock);
   if (TypeInfo() != nullptr) return S_OK;
 
   ComRef<ITypeLib> library;

@@ -14,13 +14,13 @@ void StateInit(ModuleState& state, ObjectMapEntry* objectMap, HINSTANCE module) 
   state.module = module;
   state.objectMap = objectMap;
   InterlockedExchange(&state.lockCount, 0);
-  InitializeCriticalSection(&state.typeInfoLock);
+  InitializeCriticalSection(&state.typeInfoAndCleanupLock);
   InitializeCriticalSection(&state.objectMapLock);
   state.cleanups = nullptr;
 }
 
 void StateTerm(ModuleState& state) {
-  DeleteCriticalSection(&state.typeInfoLock);
+  DeleteCriticalSection(&state.typeInfoAndCleanupLock);
   DeleteCriticalSection(&state.objectMapLock);
   // Detach runs alone, so the list needs no lock here.
   CleanupNode* node = state.cleanups;
@@ -45,14 +45,14 @@ LONG LockCount(ModuleState& state) {
 HRESULT AddCleanup(ModuleState& state, CleanupAction action, void* argument) {
   auto* node = new (std::nothrow) CleanupNode{action, argument, nullptr};
   if (node == nullptr) return E_OUTOFMEMORY;
-  ScopedCriticalSection hold(state.typeInfoLock);
+  ScopedCriticalSection hold(state.typeInfoAndCleanupLock);
   node->next = state.cleanups;
   state.cleanups = node;
   return S_OK;
 }
 
 int CleanupCount(ModuleState& state) {
-  ScopedCriticalSection hold(state.typeInfoLock);
+  ScopedCriticalSection hold(state.typeInfoAndCleanupLock);
   int count = 0;
   for (const CleanupNode* node = state.cleanups; node != nullptr; node = node->next) ++count;
   return count;

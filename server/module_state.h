@@ -24,7 +24,7 @@ struct ModuleState {
   HINSTANCE module;
   ObjectMapEntry* objectMap;
   LONG lockCount;
-  CRITICAL_SECTION typeInfoLock;
+  CRITICAL_SECTION typeInfoAndCleanupLock;
   CRITICAL_SECTION objectMapLock;
   CleanupNode* cleanups;  // newest first
 };

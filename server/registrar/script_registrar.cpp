@@ -408,7 +408,7 @@ HRESULT ScriptReader::StoreValue(HKEY key, const char* valueName) {
 // ---------------------------------------------------------------------------
 // Registration pass
 
-HRESULT ScriptReader::ApplyBlock(HKEY parent, int depth) {
+HRESULT ScriptReader::RegisterBlock(HKEY parent, int depth) {
   if (depth > kMaxBlockDepth) return kSyntaxError;
   KeyHandle current(registry_);
   HRESULT hr = ReadToken();
@@ -466,7 +466,7 @@ HRESULT ScriptReader::ApplyBlock(HKEY parent, int depth) {
       if (FAILED(hr)) return hr;
     }
     if (IsBlockOpen(token_.data())) {
-      hr = ApplyBlock(current.get(), depth + 1);
+      hr = RegisterBlock(current.get(), depth + 1);
       if (FAILED(hr)) return hr;
       hr = ReadBlockEnd();
       if (FAILED(hr)) return hr;
@@ -478,7 +478,7 @@ HRESULT ScriptReader::ApplyBlock(HKEY parent, int depth) {
 // ---------------------------------------------------------------------------
 // Removal pass
 
-HRESULT ScriptReader::ApplyBlock(HKEY parent, bool skipMode, int depth) {
+HRESULT ScriptReader::RemoveBlock(HKEY parent, bool skipMode, int depth) {
   if (depth > kMaxBlockDepth) return kSyntaxError;
   KeyHandle current(registry_);
   const bool ownSkipMode = skipMode;
@@ -538,7 +538,7 @@ HRESULT ScriptReader::ApplyBlock(HKEY parent, bool skipMode, int depth) {
       if (FAILED(hr)) return hr;
       if (IsBlockOpen(token_.data())) {
         if (isDelete) return kSyntaxError;
-        hr = ApplyBlock(nullptr, true, depth + 1);
+        hr = RemoveBlock(nullptr, true, depth + 1);
         if (FAILED(hr)) return hr;
         hr = ReadBlockEnd();
         if (FAILED(hr)) return hr;
@@ -552,7 +552,7 @@ HRESULT ScriptReader::ApplyBlock(HKEY parent, bool skipMode, int depth) {
     if (FAILED(hr)) return hr;
     if (IsBlockOpen(token_.data())) {
       if (isDelete) return kSyntaxError;
-      hr = ApplyBlock(current.get(), skipMode, depth + 1);
+      hr = RemoveBlock(current.get(), skipMode, depth + 1);
       if (FAILED(hr)) return hr;
       hr = ReadBlockEnd();
       if (FAILED(hr)) return hr;
@@ -582,15 +582,15 @@ HRESULT ScriptReader::ApplyRootBlocks(bool registerPass) {
     if (token_[0] != '{') return kSyntaxError;
     if (registerPass) {
       const char* blockStart = pos_;
-      hr = ApplyBlock(root->key, 1);
+      hr = RegisterBlock(root->key, 1);
       if (FAILED(hr)) {
         // Take away what this block managed to register before it failed.
         pos_ = blockStart;
-        ApplyBlock(root->key, false, 1);
+        RemoveBlock(root->key, false, 1);
         return hr;
       }
     } else {
-      hr = ApplyBlock(root->key, false, 1);
+      hr = RemoveBlock(root->key, false, 1);
       if (FAILED(hr)) return hr;
     }
     SkipBlanks();

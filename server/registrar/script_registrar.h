@@ -93,8 +93,8 @@ class ScriptReader {
   HRESULT ApplyRootBlocks(bool registerPass);
 
  private:
-  HRESULT ApplyBlock(HKEY parent, int depth);                  // registration
-  HRESULT ApplyBlock(HKEY parent, bool skipMode, int depth);   // removal
+  HRESULT RegisterBlock(HKEY parent, int depth);
+  HRESULT RemoveBlock(HKEY parent, bool skipMode, int depth);
   HRESULT SkipValueClause();
   HRESULT StoreValue(HKEY key, const char* valueName);
   HRESULT ReadValueName(std::string& name);

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "album_client.h"
+#include "linked_album_client.h"
 #include "temp_folder.h"
 
 namespace albummaker::host {
@@ -18,7 +18,7 @@ class AlbumClientTest : public ::testing::Test {
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "7.jpg"}) album_.Write(name);
     templatePath_ = templates_.Write("t.html", "^tq_CurrentFileName^");
     std::u16string error;
-    client_ = CreateAlbumClient(error);
+    client_ = CreateLinkedAlbumClient(error);
     ASSERT_TRUE(client_) << std::string(error.begin(), error.end());
     client_->SetFolderPath(album_.Wide());
     client_->SetPageTemplatePath(templatePath_.u16string());

@@ -95,8 +95,8 @@ TEST(ModuleStateTest, LocksAreReentrant) {
   ModuleState state{};
   StateInit(state, nullptr, nullptr);
   {
-    ScopedCriticalSection outer(state.typeInfoLock);
-    // AddCleanup takes the type-information lock again on the same thread.
+    ScopedCriticalSection outer(state.typeInfoAndCleanupLock);
+    // AddCleanup takes the same lock again on the same thread.
     EXPECT_EQ(AddCleanup(state, [](void*) {}, nullptr), S_OK);
     ScopedCriticalSection inner(state.objectMapLock);
     ScopedCriticalSection again(state.objectMapLock);
