@@ -15,6 +15,7 @@ namespace {
 class RuntimeRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(std::filesystem::is_directory(folder_.Path()));
     file_ = (folder_.Path() / "registry.reg").string();
     ASSERT_EQ(setenv("ALBUMMAKER_REGISTRY", file_.c_str(), 1), 0);
   }
