@@ -7,10 +7,12 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
+# widl (mingw-w64-tools) and the IDL files it imports (libwine-dev) make the
+# interface header on every platform.
 native_pkgs=(build-essential cmake git pkg-config libgtest-dev googletest libbenchmark-dev
              libboost-dev nginx-light clang libclang-rt-14-dev wrk chromium curl python3 file
-             help2man man-db gzip dpkg-dev systemd)
-win_pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev
+             help2man man-db gzip dpkg-dev systemd mingw-w64-tools libwine-dev)
+win_pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 python3-pefile)
 
 # --native: only what the Linux build needs (the main job).

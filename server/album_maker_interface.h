@@ -1,25 +1,13 @@
-// The IAlbumMaker interface as a C++ struct and the component's three GUIDs.
+// The IAlbumMaker interface and the component's three GUIDs.
 #pragma once
 
 #include <windows.h>
 #include <ole2.h>
 
-#ifdef _WIN32
-// The Windows build takes the declaration that widl generates from
-// resources/albummaker.idl, so it cannot drift from the type library.
+// The declaration of IAlbumMaker is the one widl generates from
+// resources/albummaker.idl on every platform, so its slots cannot drift from
+// the type library.
 #include "albummaker_h.h"
-#else
-// Slot order as in resources/albummaker.idl; the runtime dispatches through
-// these slots.
-struct IAlbumMaker : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE get_FolderPath(BSTR* pVal) = 0;
-  virtual HRESULT STDMETHODCALLTYPE put_FolderPath(BSTR value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_PageTemplatePath(BSTR* pVal) = 0;
-  virtual HRESULT STDMETHODCALLTYPE put_PageTemplatePath(BSTR value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE getAlbumPage(VARIANT FileNameOrIndex, VARIANT FolderPath,
-                                                 VARIANT PageTemplatePath, BSTR* page) = 0;
-};
-#endif
 
 namespace albummaker::server {
 

@@ -16,6 +16,8 @@
 #define DECLSPEC_UUID(x)
 #define DECLSPEC_NOVTABLE
 #define __RPC_FAR
+/* The calling convention of the marshalling helpers widl declares. */
+#define __RPC_USER
 #define PURE = 0
 #define STDMETHOD(method) virtual HRESULT STDMETHODCALLTYPE method
 #define STDMETHOD_(type, method) virtual type STDMETHODCALLTYPE method
