@@ -124,6 +124,8 @@ class Parser:
                     parts.append(self.take())
                 self.take(')')
                 argument = ''.join(parts)
+            if name in attrs:
+                self.fail(f'attribute {name} is given twice')
             attrs[name] = argument
             if self.take() == ']':
                 return attrs
@@ -153,9 +155,9 @@ def number(text, line):
 
 def param_type(words, line):
     """BSTR, BSTR *, unsigned long, IDispatch * ... as the description's type."""
-    stars = len(words) - len(words[:words.index('*')] if '*' in words else words)
-    base = ' '.join(words[:len(words) - stars])
-    if stars and words[-stars:] != ['*'] * stars:
+    first = words.index('*') if '*' in words else len(words)
+    base, stars = ' '.join(words[:first]), len(words) - first
+    if any(word != '*' for word in words[first:]):
         raise IdlError(f'line {line}: type {" ".join(words)} is not supported')
     if base in INTERFACE_TYPES:
         name, stars = INTERFACE_TYPES[base], stars - 1

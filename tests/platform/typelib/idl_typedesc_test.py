@@ -121,6 +121,7 @@ class Refuses(unittest.TestCase):
         self.refused('[id(2)]', '[id(2), vararg]', 'line 16: attribute vararg of a member')
         self.refused('[in, optional] VARIANT', '[in, defaultvalue(1)] VARIANT', 'attribute defaultvalue')
         self.refused('noncreatable', 'noncreatable, custom(1)', 'attribute custom of a coclass')
+        self.refused('[id(2)]', '[id(2), id(3)]', 'attribute id is given twice')
 
     def test_members_without_an_id_or_an_hresult(self):
         self.refused('[id(2)] HRESULT Nothing', '[helpstring("n")] HRESULT Nothing', 'line 16: every member needs id')
@@ -129,6 +130,7 @@ class Refuses(unittest.TestCase):
 
     def test_types_and_names(self):
         self.refused('double b', 'float *** b', 'not supported')
+        self.refused('double b', 'double * const b', 'type double * const is not supported')
         self.refused('double b', 'SAFEARRAY(BSTR) b', 'type SAFEARRAY')
         self.refused('double b', 'double', 'only the value of a property put may be unnamed')
         self.refused('IDispatch *d', 'IDispatch d', 'type IDispatch is not supported')
