@@ -1,6 +1,7 @@
 // ITypeInfo::Invoke: picks the member, matches the DISPPARAMS arguments to
 // its parameters, coerces them to the declared types, calls the member
 // through its vtable slot and turns a failure into exception information.
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -40,44 +41,45 @@ uint64_t Signed(int64_t v) { return static_cast<uint64_t>(v); }
 
 uint64_t Address(const void* p) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)); }
 
-// The value of v (whose vt is vt) as the argument of a by-value parameter.
-CallArg ByValue(const VARIANT& v, VARTYPE vt) {
+CallArg Scalar(CallArg::Type type, uint64_t bits) {
   CallArg a;
-  switch (vt) {
-    case VT_R8:
-    case VT_DATE:
-      a.cls = CallArg::Class::Double;
-      std::memcpy(&a.bits, &v.dblVal, sizeof v.dblVal);
-      return a;
-    case VT_R4: {
-      a.cls = CallArg::Class::Float;
-      uint32_t bits;
-      std::memcpy(&bits, &v.fltVal, sizeof bits);
-      a.bits = bits;
-      return a;
-    }
-    // Narrow integers are widened as the calling convention expects.
-    case VT_I1: a.bits = Signed(v.cVal); break;
-    case VT_I2: a.bits = Signed(v.iVal); break;
-    case VT_BOOL: a.bits = Signed(v.boolVal); break;
-    case VT_I4:
-    case VT_INT:
-    case VT_ERROR: a.bits = Signed(v.lVal); break;
-    case VT_UI1: a.bits = v.bVal; break;
-    case VT_UI2: a.bits = v.uiVal; break;
-    case VT_UI4:
-    case VT_UINT: a.bits = v.ulVal; break;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN: a.bits = Address(v.byref); break;
-    default: a.bits = v.ullVal; break;  // I8, UI8, CY
-  }
+  a.type = type;
+  a.bits = bits;
   return a;
 }
 
-CallArg Pointer(const void* p) {
+// The value of v (whose vt is vt) as the argument of a by-value parameter.
+CallArg ByValue(const VARIANT& v, VARTYPE vt) {
+  using T = CallArg::Type;
+  switch (vt) {
+    case VT_R8:
+    case VT_DATE: return Scalar(T::R8, std::bit_cast<uint64_t>(v.dblVal));
+    case VT_R4: return Scalar(T::R4, std::bit_cast<uint32_t>(v.fltVal));
+    case VT_I1: return Scalar(T::I1, Signed(v.cVal));
+    case VT_I2: return Scalar(T::I2, Signed(v.iVal));
+    case VT_BOOL: return Scalar(T::I2, Signed(v.boolVal));
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR: return Scalar(T::I4, Signed(v.lVal));
+    case VT_UI1: return Scalar(T::UI1, v.bVal);
+    case VT_UI2: return Scalar(T::UI2, v.uiVal);
+    case VT_UI4:
+    case VT_UINT: return Scalar(T::UI4, v.ulVal);
+    case VT_I8: return Scalar(T::I8, v.ullVal);
+    case VT_CY: return Scalar(T::Currency, static_cast<uint64_t>(v.cyVal.int64));
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN: return Scalar(T::Pointer, Address(v.byref));
+    default: return Scalar(T::UI8, v.ullVal);  // UI8
+  }
+}
+
+CallArg Pointer(const void* p) { return Scalar(CallArg::Type::Pointer, Address(p)); }
+
+CallArg ByValueVariant(const VARIANT* v) {
   CallArg a;
-  a.bits = Address(p);
+  a.type = CallArg::Type::Variant;
+  a.value = v;
   return a;
 }
 
@@ -157,8 +159,7 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
   size_t x = 0;
   for (const Param& p : f->params) {
     if (p.flags & PARAMFLAG_FLCID) {
-      args.push_back(Pointer(nullptr));
-      args.back().bits = LOCALE_USER_DEFAULT;
+      args.push_back(Scalar(CallArg::Type::UI4, LOCALE_USER_DEFAULT));
       continue;
     }
     if (p.flags & PARAMFLAG_FRETVAL) {
@@ -182,7 +183,7 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
       if (p.pointer)
         args.push_back(Pointer(p.vt == VT_VARIANT ? static_cast<void*>(&tmp) : static_cast<void*>(&tmp.llVal)));
       else if (p.vt == VT_VARIANT)
-        args.push_back({CallArg::Class::Memory, 0, &tmp});
+        args.push_back(ByValueVariant(&tmp));
       else
         args.push_back(ByValue(tmp, p.vt));
       continue;
@@ -191,7 +192,7 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
       if (p.vt == VT_VARIANT) {
         // Passed as it came, by-reference variants included; the member
         // borrows it.
-        args.push_back({CallArg::Class::Memory, 0, src});
+        args.push_back(ByValueVariant(src));
       } else if (src->vt == p.vt) {
         args.push_back(ByValue(*src, p.vt));
       } else {

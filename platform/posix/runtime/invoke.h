@@ -1,5 +1,5 @@
-// Calls an interface member through its vtable slot with arguments laid out
-// as the x86-64 System V calling convention places them.
+// Calls an interface member through its vtable slot. Each argument carries
+// its C type, so the call follows the processor's own calling convention.
 #pragma once
 
 #include <ole2.h>
@@ -10,23 +10,26 @@
 namespace albumrt::tlb {
 
 struct CallArg {
-  enum class Class {
-    Integer,  // integers, BOOL, pointers, BSTR: a general register or a stack word
-    Double,   // R8, DATE: an SSE register or a stack word
-    Float,    // R4: the low half of an SSE register or of a stack word
-    Memory,   // a VARIANT by value: 24 bytes copied onto the stack
+  enum class Type {
+    I1, UI1, I2, UI2, I4, UI4, I8, UI8,  // integers, BOOL (I2), SCODE (I4)
+    Pointer,                            // pointers, BSTR, interfaces
+    R4,                                 // FLOAT
+    R8,                                 // DOUBLE, DATE
+    Currency,                           // CY by value
+    Variant,                            // a VARIANT by value
   };
-  Class cls = Class::Integer;
-  uint64_t bits = 0;              // Integer, Double, Float: the value's bits
-  const VARIANT* value = nullptr;  // Memory
+  Type type = Type::Pointer;
+  uint64_t bits = 0;               // scalars: the value in the low bits of its width
+  const VARIANT* value = nullptr;  // Variant: what the member receives a copy of
 };
 
-// The most stack words one call may take (a VARIANT takes three).
-inline constexpr size_t kMaxStackWords = 64;
+// The most arguments one call may take after the interface pointer.
+inline constexpr size_t kMaxCallArgs = 64;
 
 // Calls slot `slot` of the interface `instance` with `args` after the
-// interface pointer. Returns false, calling nothing, when the arguments need
-// more than kMaxStackWords stack words; *result gets the member's HRESULT.
+// interface pointer. Returns false, calling nothing, when there are more
+// than kMaxCallArgs arguments or the call cannot be described; *result gets
+// the member's HRESULT.
 bool CallThroughSlot(void* instance, size_t slot, const CallArg* args, size_t count, HRESULT* result);
 
 }  // namespace albumrt::tlb
