@@ -5,7 +5,9 @@
 #   Natively each test case becomes a CTest test (discovered when the tests
 #   run, so nothing runs at build time).
 #   In the Windows build the whole executable is one CTest test that runs
-#   under Wine through the cross-compiling emulator, with the Wine fixture.
+#   under Wine through the cross-compiling emulator, with the Wine fixture;
+#   in a Linux build for another processor, one CTest test that runs under
+#   that emulator (qemu).
 if(NOT AM_BUILD_TESTS)
   function(am_add_gtest)
   endfunction()
@@ -42,9 +44,12 @@ function(am_add_gtest target)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} ${AM_GTEST_LIBS} am_test_support am_warnings)
-  if(CMAKE_CROSSCOMPILING)
+  if(WIN32)
     add_test(NAME ${target} COMMAND ${target})
     am_wine_test(${target} LABELS ${ARG_LABELS})
+  elseif(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES LABELS "emulated;${ARG_LABELS}")
   else()
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES LABELS "${ARG_LABELS}")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds every preset and runs every test:
-# Linux (native, asan, tsan) and Windows (win32 and win64, under Wine).
+# Linux (native, asan, tsan; arm64 cross-built, under qemu-aarch64) and
+# Windows (win32 and win64, under Wine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 windows_presets=(win32 win64)
@@ -24,7 +25,7 @@ run_preset() {
   ctest --preset "$p" -j"$jobs" || status=1
 }
 
-for p in native asan tsan "${windows_presets[@]}"; do
+for p in native asan tsan arm64 "${windows_presets[@]}"; do
   run_preset "$p"
 done
 

@@ -174,13 +174,16 @@ TEST(RuntimeAbi, InterfaceMethodsSitInComSlotOrder) {
 
 // The last method of each interface must sit in its Windows slot.
 TEST(RuntimeAbi, InterfacesHaveTheirWindowsMethodCounts) {
-  // Counting by the member-function pointer's vtable offset (Itanium ABI:
-  // the pointer holds 1 + the byte offset of the slot).
+  // Counting by the member-function pointer's vtable offset. The Itanium
+  // ABI stores 1 + the byte offset of the slot; its Arm variant stores the
+  // byte offset and marks a virtual function in the low bit of the
+  // adjustment (2 * adjustment + 1).
   auto slotOf = [](auto memberFn) {
     static_assert(sizeof(memberFn) == 2 * sizeof(void *));
     uintptr_t raw[2];
     std::memcpy(raw, &memberFn, sizeof raw);
-    return static_cast<int>((raw[0] - 1) / sizeof(void *));
+    const uintptr_t offset = (raw[1] & 1) ? raw[0] : raw[0] - 1;
+    return static_cast<int>(offset / sizeof(void *));
   };
   EXPECT_EQ(slotOf(&IClassFactory::LockServer), 4);
   EXPECT_EQ(slotOf(&IDispatch::Invoke), 6);

@@ -14,6 +14,7 @@
 
 #include "registry_test_env.h"
 #include "store_file_test.h"
+#include "writer_launch.h"
 
 extern char** environ;
 
@@ -23,10 +24,12 @@ using Clock = std::chrono::steady_clock;
 
 pid_t StartWriter(const std::string& prefix, long count) {
   std::string countText = std::to_string(count);
-  std::vector<char*> argv = {const_cast<char*>(REGISTRY_WRITER), const_cast<char*>(prefix.c_str()),
-                             countText.data(), nullptr};
+  // The emulator's words, if any, then the writer and its arguments.
+  std::vector<char*> argv;
+  for (const char* word : {REGISTRY_WRITER_LAUNCH REGISTRY_WRITER}) argv.push_back(const_cast<char*>(word));
+  argv.insert(argv.end(), {const_cast<char*>(prefix.c_str()), countText.data(), nullptr});
   pid_t pid = -1;
-  if (posix_spawn(&pid, REGISTRY_WRITER, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
   return pid;
 }
 
