@@ -11,8 +11,12 @@ bool AppendAsUtf16(std::string_view bytes, std::u16string& out, BadBytes policy)
   while (i < n) {
     const unsigned char b = s[i];
     if (b < 0x80) {
-      out.push_back(b);
-      ++i;
+      // Names and texts are mostly ASCII: a run of it is widened at once.
+      std::size_t end = i + 1;
+      while (end < n && s[end] < 0x80) ++end;
+      const std::size_t at = out.size();
+      out.resize(at + (end - i));
+      for (char16_t* to = out.data() + at; i < end; ++i) *to++ = s[i];
       continue;
     }
     // The range of the second byte excludes overlong forms, surrogates and
