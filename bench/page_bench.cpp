@@ -74,16 +74,16 @@ const Album& AlbumOf(int pictures) {
 
 // One object from the class factory, as a host keeps it.
 struct Component {
-  ComRef<IAlbumMaker> maker;
+  ComPtr<IAlbumMaker> maker;
   Component() {
     ModuleInit(AlbumObjectMap(), nullptr);
-    ComRef<IClassFactory> factory;
-    if (DllGetClassObject(kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid()) != S_OK ||
-        factory->CreateInstance(nullptr, kIidAlbumMaker, maker.PutVoid()) != S_OK)
+    ComPtr<IClassFactory> factory;
+    if (DllGetClassObject(kClsidAlbumMaker, IID_IClassFactory, factory.put_void()) != S_OK ||
+        factory->CreateInstance(nullptr, kIidAlbumMaker, maker.put_void()) != S_OK)
       std::abort();
   }
   ~Component() {
-    maker.Reset();
+    maker.reset();
     ModuleTerm();
   }
 };
@@ -96,11 +96,11 @@ Component& TheComponent() {
 void BM_Page(benchmark::State& state) {
   const int pictures = static_cast<int>(state.range(0));
   const Album& album = AlbumOf(pictures);
-  IAlbumMaker* maker = TheComponent().maker.Get();
-  ScopedBstr folder(SysAllocString(AsOle(album.folder.u16string().c_str())));
-  ScopedBstr templ(SysAllocString(AsOle(album.templatePath.u16string().c_str())));
-  maker->put_FolderPath(folder.Get());
-  maker->put_PageTemplatePath(templ.Get());
+  IAlbumMaker* maker = TheComponent().maker.get();
+  UniqueBstr folder(SysAllocString(AsOle(album.folder.u16string().c_str())));
+  UniqueBstr templ(SysAllocString(AsOle(album.templatePath.u16string().c_str())));
+  maker->put_FolderPath(folder.get());
+  maker->put_PageTemplatePath(templ.get());
   VARIANT keep;
   VariantInit(&keep);
   V_VT(&keep) = VT_NULL;

@@ -38,16 +38,16 @@ int main(int argc, char** argv) {
   int status = 0;
   ModuleInit(AlbumObjectMap(), nullptr);
   {
-    ComRef<IClassFactory> factory;
-    ComRef<IAlbumMaker> maker;
-    if (DllGetClassObject(kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid()) != S_OK ||
-        factory->CreateInstance(nullptr, kIidAlbumMaker, maker.PutVoid()) != S_OK)
+    ComPtr<IClassFactory> factory;
+    ComPtr<IAlbumMaker> maker;
+    if (DllGetClassObject(kClsidAlbumMaker, IID_IClassFactory, factory.put_void()) != S_OK ||
+        factory->CreateInstance(nullptr, kIidAlbumMaker, maker.put_void()) != S_OK)
       return 3;
     // The Windows form of a folder path: absolute, with backslashes.
-    ScopedBstr folderText(SysAllocString(AsOle(fs::path(folder).make_preferred().u16string().c_str())));
-    ScopedBstr templateText(SysAllocString(AsOle(fs::path(templatePath).make_preferred().u16string().c_str())));
-    maker->put_FolderPath(folderText.Get());
-    maker->put_PageTemplatePath(templateText.Get());
+    UniqueBstr folderText(SysAllocString(AsOle(fs::path(folder).make_preferred().u16string().c_str())));
+    UniqueBstr templateText(SysAllocString(AsOle(fs::path(templatePath).make_preferred().u16string().c_str())));
+    maker->put_FolderPath(folderText.get());
+    maker->put_PageTemplatePath(templateText.get());
     VARIANT keep;
     VariantInit(&keep);
     V_VT(&keep) = VT_NULL;

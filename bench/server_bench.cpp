@@ -71,24 +71,24 @@ Album& AlbumOf(int pictures) {
 
 // One object for all threads of a run, as a web server's host keeps it.
 struct Component {
-  ComRef<IAlbumMaker> maker;
+  ComPtr<IAlbumMaker> maker;
   Component() {
     ModuleInit(AlbumObjectMap(), nullptr);
-    ComRef<IClassFactory> factory;
-    if (DllGetClassObject(kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid()) != S_OK ||
-        factory->CreateInstance(nullptr, kIidAlbumMaker, maker.PutVoid()) != S_OK) {
+    ComPtr<IClassFactory> factory;
+    if (DllGetClassObject(kClsidAlbumMaker, IID_IClassFactory, factory.put_void()) != S_OK ||
+        factory->CreateInstance(nullptr, kIidAlbumMaker, maker.put_void()) != S_OK) {
       std::abort();
     }
   }
   ~Component() {
-    maker.Reset();
+    maker.reset();
     ModuleTerm();
   }
   void Use(const Album& album) {
-    ScopedBstr folder(SysAllocString(AsOle(album.folder.u16string().c_str())));
-    ScopedBstr templ(SysAllocString(AsOle(album.templatePath.u16string().c_str())));
-    maker->put_FolderPath(folder.Get());
-    maker->put_PageTemplatePath(templ.Get());
+    UniqueBstr folder(SysAllocString(AsOle(album.folder.u16string().c_str())));
+    UniqueBstr templ(SysAllocString(AsOle(album.templatePath.u16string().c_str())));
+    maker->put_FolderPath(folder.get());
+    maker->put_PageTemplatePath(templ.get());
   }
 };
 

@@ -20,9 +20,9 @@ namespace {
 
 using server::AsOle;
 using server::AsU16;
-using server::ComRef;
-using server::ScopedBstr;
-using server::ScopedVariant;
+using server::ComPtr;
+using server::UniqueBstr;
+using server::UniqueVariant;
 
 // The component is linked into the host, so the host starts and stops the
 // module as loading and unloading it would.
@@ -45,11 +45,11 @@ std::u16string CodeText(HRESULT hr) {
 
 // The description the object left for this thread, else the code.
 std::u16string ErrorText(HRESULT hr) {
-  ComRef<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) == S_OK && info) {
-    ScopedBstr description;
-    if (SUCCEEDED(info->GetDescription(description.Put())) && description.Get() != nullptr) {
-      return std::u16string(AsU16(description.Get()), SysStringLen(description.Get()));
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.put()) == S_OK && info) {
+    UniqueBstr description;
+    if (SUCCEEDED(info->GetDescription(description.put())) && description.get() != nullptr) {
+      return std::u16string(AsU16(description.get()), SysStringLen(description.get()));
     }
   }
   return CodeText(hr);
@@ -59,19 +59,19 @@ std::u16string ErrorText(HRESULT hr) {
 class LinkedAlbumClient final : public VariantAlbumClient {
  public:
   HRESULT Create() {
-    ComRef<IClassFactory> factory;
-    const HRESULT hr = DllGetClassObject(server::kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid());
+    ComPtr<IClassFactory> factory;
+    const HRESULT hr = DllGetClassObject(server::kClsidAlbumMaker, IID_IClassFactory, factory.put_void());
     if (FAILED(hr)) return hr;
-    return factory->CreateInstance(nullptr, server::kIidAlbumMaker, maker_.PutVoid());
+    return factory->CreateInstance(nullptr, server::kIidAlbumMaker, maker_.put_void());
   }
 
   void SetFolderPath(const std::u16string& path) override {
-    ScopedBstr value(NewBstr(path));
-    maker_->put_FolderPath(value.Get());
+    UniqueBstr value(NewBstr(path));
+    maker_->put_FolderPath(value.get());
   }
   void SetPageTemplatePath(const std::u16string& path) override {
-    ScopedBstr value(NewBstr(path));
-    maker_->put_PageTemplatePath(value.Get());
+    UniqueBstr value(NewBstr(path));
+    maker_->put_PageTemplatePath(value.get());
   }
 
  private:
@@ -81,11 +81,11 @@ class LinkedAlbumClient final : public VariantAlbumClient {
     VARIANT keep;
     VariantInit(&keep);
     V_VT(&keep) = VT_NULL;
-    ScopedBstr page;
-    const HRESULT hr = maker_->getAlbumPage(selector, keep, keep, page.Put());
+    UniqueBstr page;
+    const HRESULT hr = maker_->getAlbumPage(selector, keep, keep, page.put());
     if (hr == S_OK) {
       result.ok = true;
-      if (page.Get() != nullptr) result.page.assign(AsU16(page.Get()), SysStringLen(page.Get()));
+      if (page.get() != nullptr) result.page.assign(AsU16(page.get()), SysStringLen(page.get()));
     } else if (hr == DISP_E_EXCEPTION) {
       result.error = ErrorText(hr);
     } else {
@@ -94,7 +94,7 @@ class LinkedAlbumClient final : public VariantAlbumClient {
     return result;
   }
 
-  ComRef<IAlbumMaker> maker_;
+  ComPtr<IAlbumMaker> maker_;
 };
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <ole2.h>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
 #include "com_util.h"
@@ -18,55 +17,23 @@ namespace {
 
 using server::AsOle;
 using server::AsU16;
-using server::ComRef;
-using server::ScopedBstr;
-using server::ScopedVariant;
+using server::ComPtr;
+using server::UniqueBstr;
+using server::UniqueVariant;
 
 std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 std::u16string CodeText(HRESULT hr) { return Ascii("Failure " + DescribeResult(static_cast<long>(hr)) + "."); }
 
 
-// What an EXCEPINFO owns, freed on every path.
-class ScopedExcepInfo {
- public:
-  ScopedExcepInfo() { std::memset(&info_, 0, sizeof info_); }
-  ~ScopedExcepInfo() {
-    SysFreeString(info_.bstrSource);
-    SysFreeString(info_.bstrDescription);
-    SysFreeString(info_.bstrHelpFile);
-  }
-  ScopedExcepInfo(const ScopedExcepInfo&) = delete;
-  ScopedExcepInfo& operator=(const ScopedExcepInfo&) = delete;
-  EXCEPINFO* Get() { return &info_; }
-
- private:
-  EXCEPINFO info_;
-};
-
-// The apartment of the calling thread, joined for the client's lifetime.
-class Apartment {
- public:
-  Apartment() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~Apartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  Apartment(const Apartment&) = delete;
-  Apartment& operator=(const Apartment&) = delete;
-  HRESULT Result() const { return hr_; }
-
- private:
-  HRESULT hr_;
-};
-
 class ProgIdAlbumClient final : public VariantAlbumClient {
  public:
   HRESULT Create(const std::u16string& progId) {
-    if (FAILED(apartment_.Result())) return apartment_.Result();
+    if (FAILED(apartment_.result())) return apartment_.result();
     CLSID clsid{};
     HRESULT hr = CLSIDFromProgID(AsOle(progId.c_str()), &clsid);
     if (FAILED(hr)) return hr;
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch_.PutVoid());
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch_.put_void());
     if (FAILED(hr)) return hr;
     const char16_t* names[] = {u"FolderPath", u"PageTemplatePath", u"getAlbumPage"};
     DISPID* ids[] = {&folderPath_, &pageTemplatePath_, &getAlbumPage_};
@@ -84,12 +51,12 @@ class ProgIdAlbumClient final : public VariantAlbumClient {
 
  private:
   void Put(DISPID id, const std::u16string& text) {
-    ScopedVariant value;
-    V_BSTR(value.Get()) = NewBstr(text);
-    if (V_BSTR(value.Get()) == nullptr) return;
-    V_VT(value.Get()) = VT_BSTR;
+    UniqueVariant value;
+    V_BSTR(value.get()) = NewBstr(text);
+    if (V_BSTR(value.get()) == nullptr) return;
+    V_VT(value.get()) = VT_BSTR;
     DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{value.Get(), &named, 1, 1};
+    DISPPARAMS params{value.get(), &named, 1, 1};
     dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
   }
 
@@ -102,18 +69,18 @@ class ProgIdAlbumClient final : public VariantAlbumClient {
     V_VT(&args[1]) = VT_NULL;
     args[2] = selector;
     DISPPARAMS params{args, nullptr, 3, 0};
-    ScopedVariant page;
-    ScopedExcepInfo exception;
+    UniqueVariant page;
+    am::UniqueExcepInfo exception;
     UINT argError = 0;
     const HRESULT hr = dispatch_->Invoke(getAlbumPage_, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                         page.Get(), exception.Get(), &argError);
+                                         page.get(), exception.put(), &argError);
     PageResult result;
-    if (hr == S_OK && V_VT(page.Get()) == VT_BSTR) {
+    if (hr == S_OK && V_VT(page.get()) == VT_BSTR) {
       result.ok = true;
-      BSTR text = V_BSTR(page.Get());
+      BSTR text = V_BSTR(page.get());
       if (text != nullptr) result.page.assign(AsU16(text), SysStringLen(text));
-    } else if (hr == DISP_E_EXCEPTION && exception.Get()->bstrDescription != nullptr) {
-      BSTR text = exception.Get()->bstrDescription;
+    } else if (hr == DISP_E_EXCEPTION && exception->bstrDescription != nullptr) {
+      BSTR text = exception->bstrDescription;
       result.error.assign(AsU16(text), SysStringLen(text));
     } else {
       result.error = CodeText(hr == S_OK ? E_FAIL : hr);
@@ -122,8 +89,8 @@ class ProgIdAlbumClient final : public VariantAlbumClient {
   }
 
   // Declared first: the object is released before the apartment is left.
-  Apartment apartment_;
-  ComRef<IDispatch> dispatch_;
+  am::Apartment apartment_;
+  ComPtr<IDispatch> dispatch_;
   DISPID folderPath_ = 0;
   DISPID pageTemplatePath_ = 0;
   DISPID getAlbumPage_ = 0;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "commands.h"
+#include "owners.h"
 #include "register_load.h"
 
 namespace albummaker::host {
@@ -64,20 +65,6 @@ enum RegisterExit { kExitCannotLoad = 3, kExitNoEntryPoint = 4, kExitEntryFailed
 
 using EntryPoint = HRESULT(STDAPICALLTYPE*)();
 
-class LoadedModule {
- public:
-  explicit LoadedModule(HMODULE module) : module_(module) {}
-  ~LoadedModule() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  LoadedModule(const LoadedModule&) = delete;
-  LoadedModule& operator=(const LoadedModule&) = delete;
-  HMODULE Get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
-
 int Run(const Args& args, std::ostream& out, std::ostream& err, const char* command, const char* entryName) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     out << kRegisterUsage;
@@ -88,14 +75,14 @@ int Run(const Args& args, std::ostream& out, std::ostream& err, const char* comm
     return kExitUsage;
   }
   const std::string& path = args[0];
-  LoadedModule module(LoadModuleUtf8(path));
-  if (module.Get() == nullptr) {
+  const am::UniqueModule module(LoadModuleUtf8(path));
+  if (!module) {
     const DWORD error = GetLastError();
     err << "albummaker " << command << ": cannot load " << path << ": "
         << DescribeResult(static_cast<long>(HRESULT_FROM_WIN32(error))) << '\n';
     return kExitCannotLoad;
   }
-  const FARPROC found = GetProcAddress(module.Get(), entryName);
+  const FARPROC found = GetProcAddress(module.get(), entryName);
   if (found == nullptr) {
     err << "albummaker " << command << ": " << path << " has no entry point " << entryName << ".\n";
     return kExitNoEntryPoint;

@@ -7,45 +7,26 @@
 
 #include <cerrno>
 
+#include "owners.h"
 #include "serve_pictures.h"
 #include "text.h"
 
 namespace albummaker::host {
 namespace {
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_ = -1;
-};
-
 class PosixPicture final : public PictureFile {
 public:
     explicit PosixPicture(int fd) : fd_(fd) {}
     std::ptrdiff_t ReadAt(std::uint64_t offset, char* buffer, std::size_t n) override {
         while (true) {
-            const ssize_t got = ::pread(fd_.Get(), buffer, n, static_cast<off_t>(offset));
+            const ssize_t got = ::pread(fd_.get(), buffer, n, static_cast<off_t>(offset));
             if (got < 0 && errno == EINTR) continue;
             return got;
         }
     }
 
 private:
-    UniqueFd fd_;
+    am::UniqueFd fd_;
 };
 
 bool IsSingleComponent(std::string_view name) {
@@ -78,26 +59,26 @@ bool FolderLists(int dirFd, std::string_view name) {
 std::unique_ptr<PictureFile> OpenAlbumPicture(const std::string& folder, std::u16string_view name) {
     if (folder.empty() || !IsPictureFileName(name)) return nullptr;
     const std::string entry = Utf16ToUtf8(name);
-    UniqueFd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirFd.Valid() || !FolderLists(dirFd.Get(), entry)) return nullptr;
+    am::UniqueFd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd || !FolderLists(dirFd.get(), entry)) return nullptr;
 
     struct stat linkInfo {};
-    if (::fstatat(dirFd.Get(), entry.c_str(), &linkInfo, AT_SYMLINK_NOFOLLOW) != 0) return nullptr;
+    if (::fstatat(dirFd.get(), entry.c_str(), &linkInfo, AT_SYMLINK_NOFOLLOW) != 0) return nullptr;
     std::string target = entry;
     if (S_ISLNK(linkInfo.st_mode)) {
         // Only a link to a sibling in the same folder is served; its target
         // is read from the link itself, so nothing outside is looked at.
         char buffer[256];
-        const ssize_t n = ::readlinkat(dirFd.Get(), entry.c_str(), buffer, sizeof buffer);
+        const ssize_t n = ::readlinkat(dirFd.get(), entry.c_str(), buffer, sizeof buffer);
         if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return nullptr;
         target.assign(buffer, static_cast<size_t>(n));
         if (!IsSingleComponent(target) || target.front() == '.') return nullptr;
     }
 
-    UniqueFd fd(::openat(dirFd.Get(), target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    am::UniqueFd fd(::openat(dirFd.get(), target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
-    if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-    auto picture = std::make_unique<PosixPicture>(fd.Release());
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    auto picture = std::make_unique<PosixPicture>(fd.release());
     picture->size = static_cast<std::uint64_t>(info.st_size);
     picture->modifiedSeconds = info.st_mtim.tv_sec;
     picture->modifiedVersion = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000ULL +

@@ -3,45 +3,12 @@
 // paths so that the name is taken as written.
 #include <windows.h>
 
+#include "owners.h"
 #include "serve_pictures.h"
 #include "text.h"
 
 namespace albummaker::host {
 namespace {
-
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE h) : h_(h) {}
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() {
-        if (Valid()) CloseHandle(h_);
-    }
-    HANDLE Get() const { return h_; }
-    bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    HANDLE Release() {
-        HANDLE h = h_;
-        h_ = INVALID_HANDLE_VALUE;
-        return h;
-    }
-
-private:
-    HANDLE h_;
-};
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE h) : h_(h) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-    }
-    HANDLE Get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
 
 class Win32Picture final : public PictureFile {
 public:
@@ -52,14 +19,14 @@ public:
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD got = 0;
         const DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
-        if (!ReadFile(file_.Get(), buffer, want, &got, &at)) {
+        if (!ReadFile(file_.get(), buffer, want, &got, &at)) {
             return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
         }
         return static_cast<std::ptrdiff_t>(got);
     }
 
 private:
-    UniqueHandle file_;
+    am::UniqueFileHandle file_;
 };
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
@@ -86,11 +53,11 @@ std::wstring FolderPrefix(const std::string& folder) {
 
 // The folder's entry called exactly `name` right now, if any.
 bool FolderLists(const std::wstring& folder, const std::wstring& name, WIN32_FIND_DATAW& found) {
-    FindHandle find(FindFirstFileW((folder + L"*").c_str(), &found));
-    if (find.Get() == INVALID_HANDLE_VALUE) return false;
+    const am::UniqueFindHandle find(FindFirstFileW((folder + L"*").c_str(), &found));
+    if (!find) return false;
     do {
         if (name == found.cFileName) return true;
-    } while (FindNextFileW(find.Get(), &found));
+    } while (FindNextFileW(find.get(), &found));
     return false;
 }
 
@@ -109,10 +76,10 @@ std::unique_ptr<PictureFile> OpenAlbumPicture(const std::string& folder, std::u1
                                   FILE_ATTRIBUTE_SYSTEM)) {
         return nullptr;
     }
-    UniqueHandle file(CreateFileW((prefix + entry).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    am::UniqueFileHandle file(CreateFileW((prefix + entry).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &info) ||
+    if (!file || !GetFileInformationByHandle(file.get(), &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
         return nullptr;
     }
@@ -120,7 +87,7 @@ std::unique_ptr<PictureFile> OpenAlbumPicture(const std::string& folder, std::u1
                                   info.ftLastWriteTime.dwLowDateTime;
     // 100 ns units since 1601 to seconds since 1970.
     constexpr std::uint64_t kEpochDifference = 116444736000000000ULL;
-    auto picture = std::make_unique<Win32Picture>(file.Release());
+    auto picture = std::make_unique<Win32Picture>(file.release());
     picture->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     picture->modifiedVersion = written;
     picture->modifiedSeconds =

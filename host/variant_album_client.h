@@ -19,18 +19,18 @@ inline BSTR NewBstr(const std::u16string& text) {
 class VariantAlbumClient : public AlbumClient {
  public:
   PageResult PageByIndex(int32_t index) final {
-    server::ScopedVariant selector;
-    V_VT(selector.Get()) = VT_I4;
-    V_I4(selector.Get()) = index;
-    return Render(*selector.Get());
+    server::UniqueVariant selector;
+    V_VT(selector.get()) = VT_I4;
+    V_I4(selector.get()) = index;
+    return Render(*selector.get());
   }
   PageResult PageByText(const std::u16string& text) final {
-    server::ScopedVariant selector;
+    server::UniqueVariant selector;
     BSTR value = NewBstr(text);
     if (value == nullptr) return PageResult{false, {}, u"Out of memory."};
-    V_VT(selector.Get()) = VT_BSTR;
-    V_BSTR(selector.Get()) = value;
-    return Render(*selector.Get());
+    V_VT(selector.get()) = VT_BSTR;
+    V_BSTR(selector.get()) = value;
+    return Render(*selector.get());
   }
 
  protected:

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "caught_exception.h"
 #include "com_util.h"
 
 namespace albummaker::server {
@@ -40,26 +41,25 @@ std::u16string DecodeAnsi(const char* message) {
 
 ErrorInfoRecord MakeErrorInfoRecord(const char* message) {
   ErrorInfoRecord record{kNullGuid, false, {}, DecodeAnsi(message)};
-  LPOLESTR progId = nullptr;
-  if (SUCCEEDED(ProgIDFromCLSID(kClsidAlbumMaker, &progId)) && progId != nullptr) {
+  am::UniqueTaskMemory<OLECHAR> progId;
+  if (SUCCEEDED(ProgIDFromCLSID(kClsidAlbumMaker, progId.put())) && progId) {
     record.hasSource = true;
-    record.source = AsU16(progId);
+    record.source = AsU16(progId.get());
   }
-  CoTaskMemFree(progId);
   return record;
 }
 
 HRESULT ReportError(const char* message) {
   try {
     // The ProgID is looked up only once there is an object to take it.
-    ComRef<ICreateErrorInfo> create;
-    if (FAILED(CreateErrorInfo(create.Put())) || !create) return DISP_E_EXCEPTION;
+    ComPtr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(create.put())) || !create) return DISP_E_EXCEPTION;
     const ErrorInfoRecord record = MakeErrorInfoRecord(message);
     create->SetGUID(record.interfaceGuid);
     if (record.hasSource) create->SetSource(const_cast<LPOLESTR>(AsOle(record.source.c_str())));
     create->SetDescription(const_cast<LPOLESTR>(AsOle(record.description.c_str())));
-    ComRef<IErrorInfo> info;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.PutVoid())) && info) SetErrorInfo(0, info.Get());
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.put_void())) && info) SetErrorInfo(0, info.get());
   } catch (...) {
     // Without memory for the record the caller still learns of the failure.
   }
@@ -80,18 +80,17 @@ HRESULT TypeInfoCache::Load(LCID lcid) {
   ScopedCriticalSection hold(module.typeInfoAndCleanupLock);
   if (TypeInfo() != nullptr) return S_OK;
 
-  ComRef<ITypeLib> library;
-  HRESULT hr = LoadRegTypeLib(kLibidQuorrel, kTypeLibMajor, kTypeLibMinor, lcid, library.Put());
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadRegTypeLib(kLibidQuorrel, kTypeLibMajor, kTypeLibMinor, lcid, library.put());
   if (FAILED(hr)) return hr;
-  ComRef<ITypeInfo> info;
-  hr = library->GetTypeInfoOfGuid(kIidAlbumMaker, info.Put());
+  ComPtr<ITypeInfo> info;
+  hr = library->GetTypeInfoOfGuid(kIidAlbumMaker, info.put());
   if (FAILED(hr)) return hr;
-  ComRef<ITypeInfo2> info2;
-  if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, info2.PutVoid())) && info2) {
-    info.Reset();
-    *info.Put() = info2.Detach();
+  ComPtr<ITypeInfo2> info2;
+  if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, info2.put_void())) && info2) {
+    info.reset(info2.detach());
   }
-  hr = BuildNames(info.Get());
+  hr = BuildNames(info.get());
   if (FAILED(hr)) {
     FreeNames();
     return hr;
@@ -104,7 +103,7 @@ HRESULT TypeInfoCache::Load(LCID lcid) {
     FreeNames();
     return hr;
   }
-  typeInfo_.store(info.Detach(), std::memory_order_release);
+  typeInfo_.store(info.detach(), std::memory_order_release);
   return S_OK;
 }
 
@@ -294,7 +293,7 @@ HRESULT AlbumMaker::GetPath(Which which, BSTR* out) {
     }
     return StoreBstr(copy, out) ? S_OK : E_OUTOFMEMORY;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -316,7 +315,7 @@ HRESULT STDMETHODCALLTYPE AlbumMaker::put_FolderPath(BSTR value) {
     SetPath(Which::Folder, TextOf(value));
     return S_OK;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -325,20 +324,19 @@ HRESULT STDMETHODCALLTYPE AlbumMaker::put_PageTemplatePath(BSTR value) {
     SetPath(Which::Template, TextOf(value));
     return S_OK;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 
 HRESULT STDMETHODCALLTYPE AlbumMaker::getAlbumPage(VARIANT FileNameOrIndex, VARIANT FolderPath,
                                                    VARIANT PageTemplatePath, BSTR* page) {
-  HRESULT result = S_OK;
-  ScopedVariant scratch;
   try {
-    if (SUCCEEDED(VariantChangeType(scratch.Get(), &FolderPath, 0, VT_BSTR))) {
-      SetPath(Which::Folder, TextOf(V_BSTR(scratch.Get())));
+    UniqueVariant scratch;
+    if (SUCCEEDED(VariantChangeType(scratch.get(), &FolderPath, 0, VT_BSTR))) {
+      SetPath(Which::Folder, TextOf(V_BSTR(scratch.get())));
     }
-    if (SUCCEEDED(VariantChangeType(scratch.Get(), &PageTemplatePath, 0, VT_BSTR))) {
-      SetPath(Which::Template, TextOf(V_BSTR(scratch.Get())));
+    if (SUCCEEDED(VariantChangeType(scratch.get(), &PageTemplatePath, 0, VT_BSTR))) {
+      SetPath(Which::Template, TextOf(V_BSTR(scratch.get())));
     }
     if (page == nullptr) return S_OK;
 
@@ -351,26 +349,18 @@ HRESULT STDMETHODCALLTYPE AlbumMaker::getAlbumPage(VARIANT FileNameOrIndex, VARI
       snapshot.SetPageTemplatePath(engine_.GetPageTemplatePath().c_str());
     }
     std::u16string text;
-    try {
-      if (SUCCEEDED(VariantChangeType(scratch.Get(), &FileNameOrIndex, 0, VT_I4))) {
-        text = snapshot.RenderPageByIndex(V_I4(scratch.Get()));
-      } else if (SUCCEEDED(VariantChangeType(scratch.Get(), &FileNameOrIndex, 0, VT_BSTR))) {
-        text = snapshot.RenderPageByName(TextOf(V_BSTR(scratch.Get())));
-      } else {
-        text = snapshot.RenderPageByName(std::u16string());
-      }
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (const std::runtime_error& error) {
-      return ReportError(error.what());
+    if (SUCCEEDED(VariantChangeType(scratch.get(), &FileNameOrIndex, 0, VT_I4))) {
+      text = snapshot.RenderPageByIndex(V_I4(scratch.get()));
+    } else if (SUCCEEDED(VariantChangeType(scratch.get(), &FileNameOrIndex, 0, VT_BSTR))) {
+      text = snapshot.RenderPageByName(TextOf(V_BSTR(scratch.get())));
+    } else {
+      text = snapshot.RenderPageByName(std::u16string());
     }
-    if (!StoreBstr(text, page)) result = E_OUTOFMEMORY;
+    return StoreBstr(text, page) ? S_OK : E_OUTOFMEMORY;
   } catch (...) {
-    // Not an engine error: a failed allocation while copying a path or the
-    // page, or a failing lock.
-    result = E_OUTOFMEMORY;
+    // The engine's failures become the caller's error information.
+    return am::ResultFromCaughtException(&ReportError);
   }
-  return result;
 }
 
 // ISupportErrorInfo -------------------------------------------------------------

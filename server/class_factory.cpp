@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "caught_exception.h"
 #include "com_util.h"
 
 namespace albummaker::server {
@@ -177,7 +178,7 @@ HRESULT CreateAlbumMaker(IUnknown* outer, REFIID iid, void** out) {
   try {
     return outer == nullptr ? CreatePlain(iid, out) : CreateAggregated(outer, iid, out);
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "caught_exception.h"
 #include "class_factory.h"
 #include "com_util.h"
 #include "script_registrar.h"
@@ -60,26 +61,15 @@ bool TakesPart(const ObjectMapEntry& entry) {
 using UnRegisterTypeLibFunction = HRESULT(STDAPICALLTYPE*)(REFGUID, WORD, WORD, LCID, SYSKIND);
 using RegisterTypeLibForUserFunction = HRESULT(STDAPICALLTYPE*)(ITypeLib*, OLECHAR*, OLECHAR*);
 
-class Library {
- public:
-  explicit Library(const char* name) : module_(LoadLibraryA(name)) {}
-  ~Library() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  HMODULE Get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
+// A module loaded by name, freed at scope end.
+am::UniqueModule LoadLibraryNamed(const char* name) { return am::UniqueModule(LoadLibraryA(name)); }
 
 // An oleaut32 function looked up at run time (older systems lack the
 // per-user ones); null when missing. `library` must outlive its use.
 template <class Function>
-Function OleAutomationFunction(const Library& library, const char* name) {
-  if (library.Get() == nullptr) return nullptr;
-  const FARPROC found = GetProcAddress(library.Get(), name);
+Function OleAutomationFunction(const am::UniqueModule& library, const char* name) {
+  if (library.get() == nullptr) return nullptr;
+  const FARPROC found = GetProcAddress(library.get(), name);
   if (found == nullptr) return nullptr;
   Function function = nullptr;
   static_assert(sizeof function == sizeof found);
@@ -91,35 +81,34 @@ Function OleAutomationFunction(const Library& library, const char* name) {
 
 UserClassesRedirect::UserClassesRedirect() {
   LSTATUS st = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_ALL_ACCESS, nullptr, &classes_, nullptr);
+                               KEY_ALL_ACCESS, nullptr, classes_.put(), nullptr);
   if (st != ERROR_SUCCESS) {
-    classes_ = nullptr;
+    classes_.reset();
     status_ = HRESULT_FROM_WIN32(st);
     return;
   }
-  st = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_);
+  st = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes_.get());
   active_ = st == ERROR_SUCCESS;
   status_ = active_ ? S_OK : HRESULT_FROM_WIN32(st);
 }
 
 UserClassesRedirect::~UserClassesRedirect() {
   if (active_) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-  if (classes_ != nullptr) RegCloseKey(classes_);
 }
 
 void RemoveEmptyUserContainers() {
-  HKEY classes = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS, &classes) != ERROR_SUCCESS) return;
+  am::UniqueHkey classes;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS, classes.put()) != ERROR_SUCCESS)
+    return;
   for (const char* name : {"CLSID", "Interface", "TypeLib"}) {
-    HKEY container = nullptr;
-    if (RegOpenKeyExA(classes, name, 0, KEY_READ, &container) != ERROR_SUCCESS) continue;
+    am::UniqueHkey container;
+    if (RegOpenKeyExA(classes.get(), name, 0, KEY_READ, container.put()) != ERROR_SUCCESS) continue;
     DWORD subKeys = 1, values = 1;
-    const LSTATUS st = RegQueryInfoKeyA(container, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                                        nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(container);
-    if (st == ERROR_SUCCESS && subKeys == 0 && values == 0) RegDeleteKeyA(classes, name);
+    const LSTATUS st = RegQueryInfoKeyA(container.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                                        &values, nullptr, nullptr, nullptr, nullptr);
+    container.reset();
+    if (st == ERROR_SUCCESS && subKeys == 0 && values == 0) RegDeleteKeyA(classes.get(), name);
   }
-  RegCloseKey(classes);
 }
 
 bool ParseInstallScope(const WCHAR* commandLine, Scope& scope) {
@@ -152,8 +141,8 @@ HRESULT ModuleFilePath(HMODULE module, std::string& path) {
   // alike), and such a path names another file or none. Loading the module
   // by its own path must give this very module.
   if (module != nullptr) {
-    Library self(path.c_str());
-    if (self.Get() != module) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    const am::UniqueModule self = LoadLibraryNamed(path.c_str());
+    if (self.get() != module) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
   }
   return S_OK;
 }
@@ -170,10 +159,8 @@ HRESULT RunClassScript(BOOL doRegister) {
         registrar.ApplyScriptResource(path.c_str(), kRegistryScriptId, AsOle(u"REGISTRY"), doRegister);
     registrar.ResetReplacements();
     return hr;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
   } catch (...) {
-    return E_FAIL;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -191,8 +178,8 @@ HRESULT LoadModuleTypeLibrary(ModuleState& state, ITypeLib** library, BSTR* load
     Wide wide;
     hr = AnsiToWide(ansi, wide);
     if (FAILED(hr)) return hr;
-    ComRef<ITypeLib> loaded;
-    hr = LoadTypeLib(wide.c_str(), loaded.Put());
+    ComPtr<ITypeLib> loaded;
+    hr = LoadTypeLib(wide.c_str(), loaded.put());
     if (FAILED(hr)) {
       // The library beside the module: its name with the extension ".tlb".
       // Only a dot in the file name starts the extension; one in a folder
@@ -206,29 +193,27 @@ HRESULT LoadModuleTypeLibrary(ModuleState& state, ITypeLib** library, BSTR* load
       ansi += ".tlb";
       hr = AnsiToWide(ansi, wide);
       if (FAILED(hr)) return hr;
-      hr = LoadTypeLib(wide.c_str(), loaded.Put());
+      hr = LoadTypeLib(wide.c_str(), loaded.put());
       if (FAILED(hr)) return hr;
     }
     BSTR path = SysAllocStringLen(wide.c_str(), static_cast<UINT>(wide.size()));
     if (path == nullptr) return E_OUTOFMEMORY;
     *loadedPath = path;
-    *library = loaded.Detach();
+    *library = loaded.detach();
     return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
   } catch (...) {
-    return E_FAIL;
+    return am::ResultFromCaughtException();
   }
 }
 
 HRESULT RegisterModuleTypeLibrary(ModuleState& state, Scope scope) {
   try {
-    ComRef<ITypeLib> library;
-    ScopedBstr path;
-    HRESULT hr = LoadModuleTypeLibrary(state, library.Put(), path.Put());
+    ComPtr<ITypeLib> library;
+    UniqueBstr path;
+    HRESULT hr = LoadModuleTypeLibrary(state, library.put(), path.put());
     if (FAILED(hr)) return hr;
     // Help lives in the library's folder: the path up to its last separator.
-    Wide fullPath(path.Get(), SysStringLen(path.Get()));
+    Wide fullPath(path.get(), SysStringLen(path.get()));
     std::size_t cut = 0;
     for (std::size_t i = 0; i < fullPath.size(); ++i) {
       const WCHAR c = fullPath[i];
@@ -236,29 +221,27 @@ HRESULT RegisterModuleTypeLibrary(ModuleState& state, Scope scope) {
     }
     Wide helpDirectory = fullPath.substr(0, cut);
     if (scope == Scope::kUser) {
-      Library oleaut("oleaut32.dll");
+      const am::UniqueModule oleaut = LoadLibraryNamed("oleaut32.dll");
       const auto forUser = OleAutomationFunction<RegisterTypeLibForUserFunction>(oleaut, "RegisterTypeLibForUser");
-      if (forUser != nullptr) return forUser(library.Get(), fullPath.data(), helpDirectory.data());
+      if (forUser != nullptr) return forUser(library.get(), fullPath.data(), helpDirectory.data());
       // Without it, the redirected HKEY_CLASSES_ROOT takes the entries.
     }
-    return RegisterTypeLib(library.Get(), fullPath.data(), helpDirectory.data());
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+    return RegisterTypeLib(library.get(), fullPath.data(), helpDirectory.data());
   } catch (...) {
-    return E_FAIL;
+    return am::ResultFromCaughtException();
   }
 }
 
 HRESULT UnregisterModuleTypeLibrary(ModuleState& state, Scope scope) {
-  ComRef<ITypeLib> library;
-  ScopedBstr path;
-  const HRESULT hr = LoadModuleTypeLibrary(state, library.Put(), path.Put());
+  ComPtr<ITypeLib> library;
+  UniqueBstr path;
+  const HRESULT hr = LoadModuleTypeLibrary(state, library.put(), path.put());
   if (FAILED(hr)) return hr;
   TLIBATTR* attributes = nullptr;
   if (SUCCEEDED(library->GetLibAttr(&attributes)) && attributes != nullptr) {
     // Looked up at run time: older systems lack the functions. Without the
     // per-user one the redirected HKEY_CLASSES_ROOT is where the keys are.
-    Library oleaut("oleaut32.dll");
+    const am::UniqueModule oleaut = LoadLibraryNamed("oleaut32.dll");
     UnRegisterTypeLibFunction unregister = nullptr;
     if (scope == Scope::kUser)
       unregister = OleAutomationFunction<UnRegisterTypeLibFunction>(oleaut, "UnRegisterTypeLibForUser");
@@ -298,7 +281,7 @@ STDAPI DllRegisterServer() {
   try {
     return albummaker::server::RegisterModule(albummaker::server::Module(), true);
   } catch (...) {
-    return E_FAIL;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -306,6 +289,7 @@ STDAPI DllUnregisterServer() {
   try {
     albummaker::server::UnregisterModule(albummaker::server::Module(), true);
   } catch (...) {
+    // Removal reports success whatever went wrong on the way.
   }
   return S_OK;
 }
@@ -329,6 +313,6 @@ STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
     RemoveEmptyUserContainers();
     return S_OK;
   } catch (...) {
-    return E_FAIL;
+    return am::ResultFromCaughtException();
   }
 }

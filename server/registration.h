@@ -8,6 +8,7 @@
 #include <string>
 
 #include "module_state.h"
+#include "owners.h"
 
 namespace albummaker::server {
 
@@ -39,7 +40,7 @@ class UserClassesRedirect {
   HRESULT Status() const { return status_; }
 
  private:
-  HKEY classes_ = nullptr;
+  am::UniqueHkey classes_;
   bool active_ = false;
   HRESULT status_ = E_FAIL;
 };

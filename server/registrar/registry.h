@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "owners.h"
+
 namespace albummaker {
 
 class Registry {
@@ -48,35 +50,19 @@ class SystemRegistry final : public Registry {
   static SystemRegistry& Instance();
 };
 
-// Owns one key handle opened through a Registry and closes it when dropped.
-class KeyHandle {
- public:
-  explicit KeyHandle(Registry& registry, HKEY key = nullptr) : registry_(&registry), key_(key) {}
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  ~KeyHandle() { Close(); }
-
-  HKEY get() const { return key_; }
-  explicit operator bool() const { return key_ != nullptr; }
-
-  // Closes the held key (if any) and reports how the close went.
-  LONG Close() {
-    if (key_ == nullptr) return ERROR_SUCCESS;
-    HKEY key = key_;
-    key_ = nullptr;
-    return registry_->CloseKey(key);
-  }
-  // Takes ownership of another key; the previous one is closed and the
-  // result of that close is returned.
-  LONG Replace(HKEY key) {
-    LONG result = Close();
-    key_ = key;
-    return result;
-  }
-
- private:
-  Registry* registry_;
-  HKEY key_;
+// Closes a key through the Registry that opened it.
+struct CloseKeyThrough {
+  Registry* registry = nullptr;
+  static HKEY Invalid() noexcept { return nullptr; }
+  void operator()(HKEY key) const noexcept { registry->CloseKey(key); }
 };
+// One key handle opened through a Registry.
+using RegistryKey = am::UniqueHandle<HKEY, CloseKeyThrough>;
+
+// Closes the held key now (if any) and reports how the close went, for the
+// callers that act on it.
+inline LONG CloseNow(Registry& registry, RegistryKey& key) {
+  return key ? registry.CloseKey(key.release()) : ERROR_SUCCESS;
+}
 
 }  // namespace albummaker

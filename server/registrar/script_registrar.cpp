@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "caught_exception.h"
+
 namespace albummaker {
 
 namespace {
@@ -152,21 +154,6 @@ HRESULT LastErrorResult() {
   return HRESULT_FROM_WIN32(code);
 }
 
-// Keeps a module loaded for its resources until the scope ends.
-class DataModule {
- public:
-  explicit DataModule(HMODULE module) : module_(module) {}
-  DataModule(const DataModule&) = delete;
-  DataModule& operator=(const DataModule&) = delete;
-  ~DataModule() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -182,7 +169,7 @@ HRESULT ReplacementTable::Add(LPCWSTR name, LPCWSTR value) noexcept {
     pairs_.push_back(std::move(pair));
     return S_OK;
   } catch (...) {
-    return kOutOfMemory;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -244,7 +231,7 @@ HRESULT ExpandScript(const char* script, const ReplacementTable& table, std::str
   try {
     hr = Expand(script, table, out, maxRoom);
   } catch (...) {
-    hr = kOutOfMemory;
+    hr = am::ResultFromCaughtException();
   }
   // A failed expansion leaves nothing behind.
   if (FAILED(hr)) out.clear();
@@ -258,7 +245,7 @@ LONG DeleteKeyTree(Registry& registry, HKEY parent, const char* name) {
   HKEY opened = nullptr;
   LONG result = registry.OpenKey(parent, name, KEY_READ | KEY_WRITE, &opened);
   if (result != ERROR_SUCCESS) return result;
-  KeyHandle key(registry, opened);
+  RegistryKey key(opened, CloseKeyThrough{&registry});
   char subKey[kSubKeyNameBufferSize];
   for (;;) {
     DWORD size = sizeof subKey;
@@ -267,7 +254,7 @@ LONG DeleteKeyTree(Registry& registry, HKEY parent, const char* name) {
     result = DeleteKeyTree(registry, key.get(), subKey);
     if (result != ERROR_SUCCESS) return result;
   }
-  key.Close();
+  key.reset();
   return registry.DeleteKey(parent, name);
 }
 
@@ -410,7 +397,7 @@ HRESULT ScriptReader::StoreValue(HKEY key, const char* valueName) {
 
 HRESULT ScriptReader::RegisterBlock(HKEY parent, int depth) {
   if (depth > kMaxBlockDepth) return kSyntaxError;
-  KeyHandle current(registry_);
+  RegistryKey current(nullptr, CloseKeyThrough{&registry_});
   HRESULT hr = ReadToken();
   if (FAILED(hr)) return hr;
 
@@ -456,7 +443,8 @@ HRESULT ScriptReader::RegisterBlock(HKEY parent, int depth) {
       if (registry_.CreateKey(parent, token_.data(), &opened) != ERROR_SUCCESS) return kSyntaxError;
       created = true;
     }
-    LONG closed = current.Replace(opened);
+    const LONG closed = CloseNow(registry_, current);
+    current.reset(opened);
     if (created && closed != ERROR_SUCCESS) return kSyntaxError;
 
     hr = ReadToken();
@@ -480,7 +468,7 @@ HRESULT ScriptReader::RegisterBlock(HKEY parent, int depth) {
 
 HRESULT ScriptReader::RemoveBlock(HKEY parent, bool skipMode, int depth) {
   if (depth > kMaxBlockDepth) return kSyntaxError;
-  KeyHandle current(registry_);
+  RegistryKey current(nullptr, CloseKeyThrough{&registry_});
   const bool ownSkipMode = skipMode;
   std::string name;
   HRESULT hr = ReadToken();
@@ -523,14 +511,14 @@ HRESULT ScriptReader::RemoveBlock(HKEY parent, bool skipMode, int depth) {
       HKEY opened = nullptr;
       if (registry_.OpenKey(parent, name.c_str(), KEY_READ | KEY_WRITE, &opened) == ERROR_SUCCESS ||
           registry_.OpenKey(parent, name.c_str(), KEY_READ, &opened) == ERROR_SUCCESS) {
-        current.Replace(opened);
+        current.reset(opened);
       } else {
         skipMode = true;
       }
     }
 
     if (!skipMode && !KeyHasSubKeys(registry_, current.get()) && !KeyHasNamedValues(registry_, current.get())) {
-      if (current.Close() != ERROR_SUCCESS) return kSyntaxError;
+      if (CloseNow(registry_, current) != ERROR_SUCCESS) return kSyntaxError;
       if (deleteKey) registry_.DeleteKey(parent, name.c_str());
       hr = ReadToken();
       if (FAILED(hr)) return hr;
@@ -562,7 +550,7 @@ HRESULT ScriptReader::RemoveBlock(HKEY parent, bool skipMode, int depth) {
       continue;
     }
     if (KeyHasSubKeys(registry_, current.get())) continue;
-    if (current.Close() != ERROR_SUCCESS) return kSyntaxError;
+    if (CloseNow(registry_, current) != ERROR_SUCCESS) return kSyntaxError;
     if (deleteKey) registry_.DeleteKey(parent, name.c_str());
   }
   return S_OK;
@@ -620,10 +608,8 @@ HRESULT ScriptRegistrar::ApplyScript(const char* script, BOOL registerFlag) noex
     if (FAILED(hr)) return hr;
     ScriptReader reader(expanded.c_str(), registry_);
     return reader.ApplyRootBlocks(registerFlag != FALSE);
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
   } catch (...) {
-    return kFail;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -635,7 +621,8 @@ HRESULT ScriptRegistrar::ApplyScriptResource(LPCWSTR modulePath, WORD resourceId
     std::string type;
     if (!ToAnsi(modulePath, path) || !ToAnsi(typeName, type)) return LastErrorResult();
 
-    DataModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    // Loaded for its resources only, until the scope ends.
+    const am::UniqueModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (module.get() == nullptr) return LastErrorResult();
     HRSRC resource = FindResourceA(module.get(), MAKEINTRESOURCEA(resourceId), type.c_str());
     if (resource == nullptr) return LastErrorResult();
@@ -647,10 +634,8 @@ HRESULT ScriptRegistrar::ApplyScriptResource(LPCWSTR modulePath, WORD resourceId
 
     std::string script(bytes == nullptr ? "" : std::string(bytes, size));
     return ApplyScript(script.c_str(), registerFlag);
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
   } catch (...) {
-    return kFail;
+    return am::ResultFromCaughtException();
   }
 }
 

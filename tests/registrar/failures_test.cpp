@@ -1,4 +1,7 @@
 // Rollback of a failing registration, and a registry that refuses or fails.
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "registrar_test_util.h"
@@ -109,6 +112,47 @@ TEST_F(RegistryFaults, KeyThatWillNotOpenIsPassedOverByRemoval) {
   ASSERT_EQ(Unregister("HKCR { A { B } C }"), S_OK);
   EXPECT_TRUE(registry.HasKey("HKCR\\A\\B"));
   EXPECT_FALSE(registry.HasKey("HKCR\\C"));
+}
+
+// Passes every call to an in-memory registry; SetValue first runs raise.
+class ThrowingRegistry final : public Registry {
+ public:
+  explicit ThrowingRegistry(MemoryRegistry& inner) : inner_(inner) {}
+  LONG OpenKey(HKEY parent, LPCSTR name, REGSAM access, HKEY* result) override {
+    return inner_.OpenKey(parent, name, access, result);
+  }
+  LONG CreateKey(HKEY parent, LPCSTR name, HKEY* result) override { return inner_.CreateKey(parent, name, result); }
+  LONG CloseKey(HKEY key) override { return inner_.CloseKey(key); }
+  LONG DeleteKey(HKEY parent, LPCSTR name) override { return inner_.DeleteKey(parent, name); }
+  LONG DeleteValue(HKEY key, LPCSTR name) override { return inner_.DeleteValue(key, name); }
+  LONG SetValue(HKEY key, LPCSTR name, DWORD type, const BYTE* data, DWORD size) override {
+    if (raise) raise();
+    return inner_.SetValue(key, name, type, data, size);
+  }
+  LONG FirstSubKeyName(HKEY key, LPSTR name, DWORD* size) override { return inner_.FirstSubKeyName(key, name, size); }
+  LONG FirstValueName(HKEY key, LPSTR name, DWORD* size) override { return inner_.FirstValueName(key, name, size); }
+  LONG QueryCounts(HKEY key, DWORD* subKeys, DWORD* values) override {
+    return inner_.QueryCounts(key, subKeys, values);
+  }
+
+  std::function<void()> raise;
+
+ private:
+  MemoryRegistry& inner_;
+};
+
+// The keys open at the throw (A and A\B) are closed on the way out, which
+// the fixture checks.
+TEST_F(RegistryFaults, ExceptionFromTheRegistryBecomesAResultCode) {
+  ThrowingRegistry throwing(registry);
+  ScriptRegistrar over(throwing);
+  throwing.raise = [] { throw std::bad_alloc(); };
+  EXPECT_EQ(over.ApplyScript("HKCR { A { B = s 'x' } }", TRUE), kNoMemory);
+  throwing.raise = [] { throw std::logic_error("not a registry failure"); };
+  EXPECT_EQ(over.ApplyScript("HKCR { A { B = s 'x' } }", TRUE), kEFail);
+  throwing.raise = nullptr;
+  EXPECT_EQ(over.ApplyScript("HKCR { A { B = s 'x' } }", TRUE), S_OK);
+  EXPECT_EQ(Text("HKCR\\A\\B"), "x");
 }
 
 }  // namespace

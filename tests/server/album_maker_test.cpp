@@ -11,33 +11,32 @@ class AlbumMakerTest : public ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
-    ASSERT_EQ(CreateMaker(maker_.Put()), S_OK);
+    ASSERT_EQ(CreateMaker(maker_.put()), S_OK);
   }
   void TearDown() override {
-    maker_.Reset();
+    maker_.reset();
     ServerTest::TearDown();
   }
-  IAlbumMaker* Maker() { return maker_.Get(); }
+  IAlbumMaker* Maker() { return maker_.get(); }
 
-  ComRef<IAlbumMaker> maker_;
+  ComPtr<IAlbumMaker> maker_;
 };
 
 TEST_F(AlbumMakerTest, NewObjectHasEmptyNonNullPaths) {
-  BSTR folder = nullptr;
-  ASSERT_EQ(Maker()->get_FolderPath(&folder), S_OK);
-  ASSERT_NE(folder, nullptr);
-  EXPECT_EQ(SysStringLen(folder), 0u);
-  SysFreeString(folder);
+  UniqueBstr folder;
+  ASSERT_EQ(Maker()->get_FolderPath(folder.put()), S_OK);
+  ASSERT_NE(folder.get(), nullptr);
+  EXPECT_EQ(SysStringLen(folder.get()), 0u);
   EXPECT_EQ(GetTemplate(Maker()), u"");
   EXPECT_EQ(Maker()->get_FolderPath(nullptr), E_POINTER);
   EXPECT_EQ(Maker()->get_PageTemplatePath(nullptr), E_POINTER);
 }
 
 TEST_F(AlbumMakerTest, PutStoresTextUpToFirstNul) {
-  ScopedBstr folder(MakeBstr(std::u16string(u"C:\\pics\0tail", 12)));
-  ScopedBstr templ(MakeBstr(u"t\u00e9mplate.html"));
-  EXPECT_EQ(Maker()->put_FolderPath(folder.Get()), S_OK);
-  EXPECT_EQ(Maker()->put_PageTemplatePath(templ.Get()), S_OK);
+  UniqueBstr folder(MakeBstr(std::u16string(u"C:\\pics\0tail", 12)));
+  UniqueBstr templ(MakeBstr(u"t\u00e9mplate.html"));
+  EXPECT_EQ(Maker()->put_FolderPath(folder.get()), S_OK);
+  EXPECT_EQ(Maker()->put_PageTemplatePath(templ.get()), S_OK);
   EXPECT_EQ(GetFolder(Maker()), u"C:\\pics");
   EXPECT_EQ(GetTemplate(Maker()), u"t\u00e9mplate.html");
   // A null BSTR is the empty text.
@@ -50,70 +49,70 @@ class PageSelectionTest : public AlbumMakerTest {
  protected:
   void SetUp() override {
     AlbumMakerTest::SetUp();
-    ScopedBstr folder(MakeBstr(album_.Folder()));
-    ScopedBstr templ(MakeBstr(album_.Template()));
-    ASSERT_EQ(Maker()->put_FolderPath(folder.Get()), S_OK);
-    ASSERT_EQ(Maker()->put_PageTemplatePath(templ.Get()), S_OK);
+    UniqueBstr folder(MakeBstr(album_.Folder()));
+    UniqueBstr templ(MakeBstr(album_.Template()));
+    ASSERT_EQ(Maker()->put_FolderPath(folder.get()), S_OK);
+    ASSERT_EQ(Maker()->put_PageTemplatePath(templ.get()), S_OK);
   }
   // Sorted: 1.jpg, 2.jpg, a.jpg, b.gif.
   Album album_{"b.gif", "a.jpg", "2.jpg", "1.jpg", "notes.txt"};
 };
 
 TEST_F(PageSelectionTest, NumericTextSelectsByPositionOtherTextByName) {
-  EXPECT_EQ(Page(Maker(), Var::Text(u"2")), ExpectedPage(u"a.jpg", 3, 4));
-  EXPECT_EQ(Page(Maker(), Var::Text(u"2.jpg")), ExpectedPage(u"2.jpg", 2, 4));
-  EXPECT_EQ(Page(Maker(), Var::Text(u"b.gif")), ExpectedPage(u"b.gif", 4, 4));
-  EXPECT_EQ(Page(Maker(), Var::Int(1)), ExpectedPage(u"2.jpg", 2, 4));
+  EXPECT_EQ(Page(Maker(), TextVariant(u"2")), ExpectedPage(u"a.jpg", 3, 4));
+  EXPECT_EQ(Page(Maker(), TextVariant(u"2.jpg")), ExpectedPage(u"2.jpg", 2, 4));
+  EXPECT_EQ(Page(Maker(), TextVariant(u"b.gif")), ExpectedPage(u"b.gif", 4, 4));
+  EXPECT_EQ(Page(Maker(), IntVariant(1)), ExpectedPage(u"2.jpg", 2, 4));
   // A real number has an integer reading (rounded).
-  EXPECT_EQ(Page(Maker(), Var::Real(3.0)), ExpectedPage(u"b.gif", 4, 4));
+  EXPECT_EQ(Page(Maker(), RealVariant(3.0)), ExpectedPage(u"b.gif", 4, 4));
 }
 
 TEST_F(PageSelectionTest, EmptyAndNullSelectorsGiveTheFirstPicture) {
-  EXPECT_EQ(Page(Maker(), Var::Empty()), ExpectedPage(u"1.jpg", 1, 4));
-  EXPECT_EQ(Page(Maker(), Var::Null()), ExpectedPage(u"1.jpg", 1, 4));
+  EXPECT_EQ(Page(Maker(), UniqueVariant()), ExpectedPage(u"1.jpg", 1, 4));
+  EXPECT_EQ(Page(Maker(), NullVariant()), ExpectedPage(u"1.jpg", 1, 4));
   // Out of range and unknown names fall back to the first picture as well.
-  EXPECT_EQ(Page(Maker(), Var::Int(99)), ExpectedPage(u"1.jpg", 1, 4));
-  EXPECT_EQ(Page(Maker(), Var::Text(u"missing.jpg")), ExpectedPage(u"1.jpg", 1, 4));
+  EXPECT_EQ(Page(Maker(), IntVariant(99)), ExpectedPage(u"1.jpg", 1, 4));
+  EXPECT_EQ(Page(Maker(), TextVariant(u"missing.jpg")), ExpectedPage(u"1.jpg", 1, 4));
 }
 
 TEST_F(PageSelectionTest, EmptyPathArgumentsClearNullOnesKeep) {
   {
-    Var selector, folder = Var::Null(), templ = Var::Null();
-    ScopedBstr page;
-    ASSERT_EQ(Maker()->getAlbumPage(*selector, *folder, *templ, page.Put()), S_OK);
+    UniqueVariant selector, folder = NullVariant(), templ = NullVariant();
+    UniqueBstr page;
+    ASSERT_EQ(Maker()->getAlbumPage(*selector, *folder, *templ, page.put()), S_OK);
     EXPECT_EQ(GetFolder(Maker()), album_.Folder());
     EXPECT_EQ(GetTemplate(Maker()), album_.Template());
   }
   {
-    Var selector, folder = Var::Empty(), templ = Var::Empty();
-    ScopedBstr page;
-    ASSERT_EQ(Maker()->getAlbumPage(*selector, *folder, *templ, page.Put()), S_OK);
+    UniqueVariant selector, folder = UniqueVariant(), templ = UniqueVariant();
+    UniqueBstr page;
+    ASSERT_EQ(Maker()->getAlbumPage(*selector, *folder, *templ, page.put()), S_OK);
     EXPECT_EQ(GetFolder(Maker()), u"");
     EXPECT_EQ(GetTemplate(Maker()), u"");
     // Nothing to list and no template: an empty, non-null page.
-    ASSERT_NE(page.Get(), nullptr);
-    EXPECT_EQ(SysStringLen(page.Get()), 0u);
+    ASSERT_NE(page.get(), nullptr);
+    EXPECT_EQ(SysStringLen(page.get()), 0u);
   }
 }
 
 TEST_F(PageSelectionTest, PathArgumentsApplyBeforeTheRenderAndWithoutAPage) {
   Album other{"x.jpg", "y.jpg"};
   {
-    Var selector = Var::Int(1), folder = Var::Text(other.Folder()), templ = Var::Null();
-    ScopedBstr page;
-    ASSERT_EQ(Maker()->getAlbumPage(*selector, *folder, *templ, page.Put()), S_OK);
-    EXPECT_EQ(FromBstr(page.Get()), ExpectedPage(u"y.jpg", 2, 2));
+    UniqueVariant selector = IntVariant(1), folder = TextVariant(other.Folder()), templ = NullVariant();
+    UniqueBstr page;
+    ASSERT_EQ(Maker()->getAlbumPage(*selector, *folder, *templ, page.put()), S_OK);
+    EXPECT_EQ(FromBstr(page.get()), ExpectedPage(u"y.jpg", 2, 2));
   }
   {
     // No page pointer: the paths change, nothing is rendered.
-    Var selector, folder = Var::Text(u"F"), templ = Var::Text(u"T");
+    UniqueVariant selector, folder = TextVariant(u"F"), templ = TextVariant(u"T");
     EXPECT_EQ(Maker()->getAlbumPage(*selector, *folder, *templ, nullptr), S_OK);
     EXPECT_EQ(GetFolder(Maker()), u"F");
     EXPECT_EQ(GetTemplate(Maker()), u"T");
   }
   {
     // A path argument with an integer converts to its text.
-    Var selector, folder = Var::Int(42), templ = Var::Null();
+    UniqueVariant selector, folder = IntVariant(42), templ = NullVariant();
     EXPECT_EQ(Maker()->getAlbumPage(*selector, *folder, *templ, nullptr), S_OK);
     EXPECT_EQ(GetFolder(Maker()), u"42");
   }
@@ -124,10 +123,10 @@ class EngineErrorTest : public AlbumMakerTest {
  protected:
   void SetUp() override {
     AlbumMakerTest::SetUp();
-    ScopedBstr folder(MakeBstr(album_.Folder()));
-    ScopedBstr templ(MakeBstr(MakeHugeTemplate(album_.dir.Path()).u16string()));
-    ASSERT_EQ(Maker()->put_FolderPath(folder.Get()), S_OK);
-    ASSERT_EQ(Maker()->put_PageTemplatePath(templ.Get()), S_OK);
+    UniqueBstr folder(MakeBstr(album_.Folder()));
+    UniqueBstr templ(MakeBstr(MakeHugeTemplate(album_.dir.Path()).u16string()));
+    ASSERT_EQ(Maker()->put_FolderPath(folder.get()), S_OK);
+    ASSERT_EQ(Maker()->put_PageTemplatePath(templ.get()), S_OK);
   }
   void TearDown() override {
     RemoveProgId();
@@ -144,21 +143,21 @@ class EngineErrorTest : public AlbumMakerTest {
 
   Seen Fail() {
     SetErrorInfo(0, nullptr);
-    Var selector, folder = Var::Null(), templ = Var::Null();
+    UniqueVariant selector, folder = NullVariant(), templ = NullVariant();
     BSTR sentinel = reinterpret_cast<BSTR>(this);
     BSTR page = sentinel;
     Seen seen{};
     seen.hr = Maker()->getAlbumPage(*selector, *folder, *templ, &page);
     seen.pageUntouched = page == sentinel;
-    ComRef<IErrorInfo> info;
-    seen.hadInfo = GetErrorInfo(0, info.Put()) == S_OK && info;
+    ComPtr<IErrorInfo> info;
+    seen.hadInfo = GetErrorInfo(0, info.put()) == S_OK && info;
     if (seen.hadInfo) {
-      ScopedBstr source, description;
+      UniqueBstr source, description;
       EXPECT_EQ(info->GetGUID(&seen.guid), S_OK);
-      EXPECT_EQ(info->GetSource(source.Put()), S_OK);
-      EXPECT_EQ(info->GetDescription(description.Put()), S_OK);
-      seen.source = FromBstr(source.Get());
-      seen.description = FromBstr(description.Get());
+      EXPECT_EQ(info->GetSource(source.put()), S_OK);
+      EXPECT_EQ(info->GetDescription(description.put()), S_OK);
+      seen.source = FromBstr(source.get());
+      seen.description = FromBstr(description.get());
     }
     return seen;
   }
@@ -187,9 +186,9 @@ TEST_F(EngineErrorTest, ErrorInformationNamesTheRegisteredProgId) {
   EXPECT_EQ(seen.description, kHugeTemplateMessage);
   // The error is per call: a good render afterwards succeeds.
   Album good{"z.jpg"};
-  ScopedBstr templ(MakeBstr(good.Template()));
-  ASSERT_EQ(Maker()->put_PageTemplatePath(templ.Get()), S_OK);
-  EXPECT_EQ(Page(Maker(), Var::Empty()), ExpectedPage(u"a.jpg", 1, 1));
+  UniqueBstr templ(MakeBstr(good.Template()));
+  ASSERT_EQ(Maker()->put_PageTemplatePath(templ.get()), S_OK);
+  EXPECT_EQ(Page(Maker(), UniqueVariant()), ExpectedPage(u"a.jpg", 1, 1));
 }
 
 TEST(ErrorInfoRecordTest, MessageBytesDecodeFromTheAnsiCodePage) {
@@ -203,40 +202,40 @@ TEST(ErrorInfoRecordTest, MessageBytesDecodeFromTheAnsiCodePage) {
 }
 
 TEST_F(AlbumMakerTest, SupportsErrorInfoOnlyForItsInterface) {
-  ComRef<ISupportErrorInfo> support;
-  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
+  ComPtr<ISupportErrorInfo> support;
+  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.put_void()), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(kIidAlbumMaker), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IUnknown), S_FALSE);
 }
 
 TEST_F(AlbumMakerTest, QueryInterfaceIdentityFromEveryPointer) {
-  ComRef<IUnknown> identity;
-  ASSERT_EQ(Maker()->QueryInterface(IID_IUnknown, identity.PutVoid()), S_OK);
-  EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(Maker()));
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(Maker()->QueryInterface(IID_IUnknown, identity.put_void()), S_OK);
+  EXPECT_EQ(identity.get(), static_cast<IUnknown*>(Maker()));
 
-  ComRef<IDispatch> dispatch;
-  ComRef<ISupportErrorInfo> support;
-  ComRef<IUnknown> marshal;
-  ASSERT_EQ(Maker()->QueryInterface(IID_IDispatch, dispatch.PutVoid()), S_OK);
-  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
-  ASSERT_EQ(Maker()->QueryInterface(IID_IMarshal, marshal.PutVoid()), S_OK);
-  EXPECT_EQ(static_cast<void*>(dispatch.Get()), static_cast<void*>(Maker()));
-  EXPECT_NE(static_cast<void*>(support.Get()), static_cast<void*>(Maker()));
+  ComPtr<IDispatch> dispatch;
+  ComPtr<ISupportErrorInfo> support;
+  ComPtr<IUnknown> marshal;
+  ASSERT_EQ(Maker()->QueryInterface(IID_IDispatch, dispatch.put_void()), S_OK);
+  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.put_void()), S_OK);
+  ASSERT_EQ(Maker()->QueryInterface(IID_IMarshal, marshal.put_void()), S_OK);
+  EXPECT_EQ(static_cast<void*>(dispatch.get()), static_cast<void*>(Maker()));
+  EXPECT_NE(static_cast<void*>(support.get()), static_cast<void*>(Maker()));
 
-  IUnknown* pointers[] = {Maker(), dispatch.Get(), support.Get()};
+  IUnknown* pointers[] = {Maker(), dispatch.get(), support.get()};
   for (IUnknown* p : pointers) {
-    ComRef<IUnknown> back;
-    ASSERT_EQ(p->QueryInterface(IID_IUnknown, back.PutVoid()), S_OK);
-    EXPECT_EQ(back.Get(), identity.Get());
-    ComRef<IAlbumMaker> again;
-    ASSERT_EQ(p->QueryInterface(kIidAlbumMaker, again.PutVoid()), S_OK);
-    EXPECT_EQ(again.Get(), Maker());
+    ComPtr<IUnknown> back;
+    ASSERT_EQ(p->QueryInterface(IID_IUnknown, back.put_void()), S_OK);
+    EXPECT_EQ(back.get(), identity.get());
+    ComPtr<IAlbumMaker> again;
+    ASSERT_EQ(p->QueryInterface(kIidAlbumMaker, again.put_void()), S_OK);
+    EXPECT_EQ(again.get(), Maker());
   }
   // The marshaler belongs to the object: its IUnknown is the object's.
-  ComRef<IUnknown> fromMarshal;
-  ASSERT_EQ(marshal->QueryInterface(IID_IUnknown, fromMarshal.PutVoid()), S_OK);
-  EXPECT_EQ(fromMarshal.Get(), identity.Get());
+  ComPtr<IUnknown> fromMarshal;
+  ASSERT_EQ(marshal->QueryInterface(IID_IUnknown, fromMarshal.put_void()), S_OK);
+  EXPECT_EQ(fromMarshal.get(), identity.get());
 
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(Maker()->QueryInterface(kOuterOnlyIid, &out), E_NOINTERFACE);
@@ -246,15 +245,15 @@ TEST_F(AlbumMakerTest, QueryInterfaceIdentityFromEveryPointer) {
 
 TEST_F(AlbumMakerTest, ReferenceCountsRiseAndFallByOne) {
   EXPECT_EQ(Maker()->AddRef(), 2u);
-  ComRef<ISupportErrorInfo> support;
-  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
+  ComPtr<ISupportErrorInfo> support;
+  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.put_void()), S_OK);
   EXPECT_EQ(support->AddRef(), 4u);
   EXPECT_EQ(support->Release(), 3u);
-  support.Reset();
+  support.reset();
   EXPECT_EQ(Maker()->Release(), 1u);
   // The last release destroys the object and drops its module lock.
   const LONG locks = LockCount(Module());
-  EXPECT_EQ(maker_.Detach()->Release(), 0u);
+  EXPECT_EQ(maker_.detach()->Release(), 0u);
   EXPECT_EQ(LockCount(Module()), locks - 1);
 }
 
@@ -273,14 +272,14 @@ TEST_F(AlbumMakerTest, NullArgumentsAnswerEPointer) {
 // A C client calls through the table of function pointers and may pass a
 // null IID, which a C++ caller cannot express.
 TEST_F(AlbumMakerTest, NullIidFromACallerAnswersEPointer) {
-  ComRef<ISupportErrorInfo> support;
-  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
+  ComPtr<ISupportErrorInfo> support;
+  ASSERT_EQ(Maker()->QueryInterface(IID_ISupportErrorInfo, support.put_void()), S_OK);
   using SupportsFn = HRESULT(STDMETHODCALLTYPE*)(ISupportErrorInfo*, const IID*);
-  void** table = *reinterpret_cast<void***>(support.Get());
+  void** table = *reinterpret_cast<void***>(support.get());
   SupportsFn supports = nullptr;
   std::memcpy(&supports, &table[3], sizeof supports);  // after the three IUnknown slots
-  EXPECT_EQ(supports(support.Get(), &kIidAlbumMaker), S_OK);
-  EXPECT_EQ(supports(support.Get(), nullptr), E_POINTER);
+  EXPECT_EQ(supports(support.get(), &kIidAlbumMaker), S_OK);
+  EXPECT_EQ(supports(support.get(), nullptr), E_POINTER);
 }
 
 }  // namespace

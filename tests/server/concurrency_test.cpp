@@ -13,11 +13,11 @@ using ConcurrencyTest = ServerTest;
 
 TEST_F(ConcurrencyTest, ManyThreadsRenderFromOneObject) {
   Album album{"a.jpg", "b.jpg", "c.jpg", "d.jpg"};
-  ComRef<IAlbumMaker> maker;
-  ASSERT_EQ(CreateMaker(maker.Put()), S_OK);
-  ScopedBstr folder(MakeBstr(album.Folder())), templ(MakeBstr(album.Template()));
-  ASSERT_EQ(maker->put_FolderPath(folder.Get()), S_OK);
-  ASSERT_EQ(maker->put_PageTemplatePath(templ.Get()), S_OK);
+  ComPtr<IAlbumMaker> maker;
+  ASSERT_EQ(CreateMaker(maker.put()), S_OK);
+  UniqueBstr folder(MakeBstr(album.Folder())), templ(MakeBstr(album.Template()));
+  ASSERT_EQ(maker->put_FolderPath(folder.get()), S_OK);
+  ASSERT_EQ(maker->put_PageTemplatePath(templ.get()), S_OK);
 
   const char16_t* names[] = {u"a.jpg", u"b.jpg", u"c.jpg", u"d.jpg"};
   constexpr int kThreads = 8;
@@ -28,11 +28,11 @@ TEST_F(ConcurrencyTest, ManyThreadsRenderFromOneObject) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kRounds; ++i) {
         const int pick = (t + i) % 4;
-        Var selector = (i % 2 == 0) ? Var::Int(pick) : Var::Text(names[pick]);
-        Var none1 = Var::Null(), none2 = Var::Null();
-        ScopedBstr page;
-        if (maker->getAlbumPage(*selector, *none1, *none2, page.Put()) != S_OK ||
-            FromBstr(page.Get()) != ExpectedPage(names[pick], pick + 1, 4)) {
+        UniqueVariant selector = (i % 2 == 0) ? IntVariant(pick) : TextVariant(names[pick]);
+        UniqueVariant none1 = NullVariant(), none2 = NullVariant();
+        UniqueBstr page;
+        if (maker->getAlbumPage(*selector, *none1, *none2, page.put()) != S_OK ||
+            FromBstr(page.get()) != ExpectedPage(names[pick], pick + 1, 4)) {
           ++wrong;
         }
       }
@@ -45,27 +45,27 @@ TEST_F(ConcurrencyTest, ManyThreadsRenderFromOneObject) {
 TEST_F(ConcurrencyTest, PathChangesMayOverlapRenders) {
   Album first{"a.jpg", "b.jpg"};
   Album second{"x.jpg", "y.jpg", "z.jpg"};
-  ComRef<IAlbumMaker> maker;
-  ASSERT_EQ(CreateMaker(maker.Put()), S_OK);
-  ScopedBstr templ(MakeBstr(first.Template()));
-  ASSERT_EQ(maker->put_PageTemplatePath(templ.Get()), S_OK);
+  ComPtr<IAlbumMaker> maker;
+  ASSERT_EQ(CreateMaker(maker.put()), S_OK);
+  UniqueBstr templ(MakeBstr(first.Template()));
+  ASSERT_EQ(maker->put_PageTemplatePath(templ.get()), S_OK);
 
   std::atomic<bool> stop{false};
   std::atomic<int> wrong{0};
   std::thread writer([&] {
-    ScopedBstr a(MakeBstr(first.Folder())), b(MakeBstr(second.Folder()));
-    for (int i = 0; i < 200; ++i) maker->put_FolderPath(i % 2 == 0 ? a.Get() : b.Get());
+    UniqueBstr a(MakeBstr(first.Folder())), b(MakeBstr(second.Folder()));
+    for (int i = 0; i < 200; ++i) maker->put_FolderPath(i % 2 == 0 ? a.get() : b.get());
     stop.store(true);
   });
   std::vector<std::thread> readers;
   for (int t = 0; t < 4; ++t) {
     readers.emplace_back([&] {
       do {
-        const std::u16string page = Page(maker.Get(), Var::Int(0));
+        const std::u16string page = Page(maker.get(), IntVariant(0));
         // Always a whole page of one album or the other, or the empty page
         // before the first put.
         if (!page.empty() && page != ExpectedPage(u"a.jpg", 1, 2) && page != ExpectedPage(u"x.jpg", 1, 3)) ++wrong;
-        const std::u16string folder = GetFolder(maker.Get());
+        const std::u16string folder = GetFolder(maker.get());
         if (!folder.empty() && folder != first.Folder() && folder != second.Folder()) ++wrong;
       } while (!stop.load());
     });

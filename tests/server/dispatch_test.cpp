@@ -20,10 +20,10 @@ std::u16string TypeLibraryPath() {
 
 HRESULT RegisterTypeLibrary() {
   const std::u16string path = TypeLibraryPath();
-  ComRef<ITypeLib> library;
-  HRESULT hr = LoadTypeLib(AsOle(path.c_str()), library.Put());
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadTypeLib(AsOle(path.c_str()), library.put());
   if (FAILED(hr)) return hr;
-  return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(AsOle(path.c_str())), nullptr);
+  return RegisterTypeLib(library.get(), const_cast<LPOLESTR>(AsOle(path.c_str())), nullptr);
 }
 
 // A library is registered under the platform key of the process that
@@ -48,12 +48,12 @@ class DispatchTest : public ServerTest {
   void SetUp() override {
     ServerTest::SetUp();
     ASSERT_EQ(RegisterTypeLibrary(), S_OK);
-    ASSERT_EQ(CreateMaker(maker_.Put()), S_OK);
-    ASSERT_EQ(maker_->QueryInterface(IID_IDispatch, dispatch_.PutVoid()), S_OK);
+    ASSERT_EQ(CreateMaker(maker_.put()), S_OK);
+    ASSERT_EQ(maker_->QueryInterface(IID_IDispatch, dispatch_.put_void()), S_OK);
   }
   void TearDown() override {
-    dispatch_.Reset();
-    maker_.Reset();
+    dispatch_.reset();
+    maker_.reset();
     ServerTest::TearDown();
   }
 
@@ -65,14 +65,14 @@ class DispatchTest : public ServerTest {
   }
 
   HRESULT PutFolder(const std::u16string& text) {
-    Var value = Var::Text(text);
+    UniqueVariant value = TextVariant(text);
     DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{value.Ptr(), &named, 1, 1};
+    DISPPARAMS params{value.get(), &named, 1, 1};
     return dispatch_->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr);
   }
 
-  ComRef<IAlbumMaker> maker_;
-  ComRef<IDispatch> dispatch_;
+  ComPtr<IAlbumMaker> maker_;
+  ComPtr<IDispatch> dispatch_;
 };
 
 TEST_F(DispatchTest, NamesResolveExactlyFromTheCacheAndOtherwiseThroughTheTypeInfo) {
@@ -94,10 +94,10 @@ TEST_F(DispatchTest, NamesResolveExactlyFromTheCacheAndOtherwiseThroughTheTypeIn
 }
 
 TEST_F(DispatchTest, EveryIndexYieldsTheInterfaceTypeInfo) {
-  ComRef<ITypeInfo> first, fifth;
-  ASSERT_EQ(dispatch_->GetTypeInfo(0, 0, first.Put()), S_OK);
-  ASSERT_EQ(dispatch_->GetTypeInfo(5, 0, fifth.Put()), S_OK);
-  EXPECT_EQ(first.Get(), fifth.Get());
+  ComPtr<ITypeInfo> first, fifth;
+  ASSERT_EQ(dispatch_->GetTypeInfo(0, 0, first.put()), S_OK);
+  ASSERT_EQ(dispatch_->GetTypeInfo(5, 0, fifth.put()), S_OK);
+  EXPECT_EQ(first.get(), fifth.get());
   TYPEATTR* attr = nullptr;
   ASSERT_EQ(first->GetTypeAttr(&attr), S_OK);
   EXPECT_TRUE(SameGuid(attr->guid, kIidAlbumMaker));
@@ -106,75 +106,72 @@ TEST_F(DispatchTest, EveryIndexYieldsTheInterfaceTypeInfo) {
 
 TEST_F(DispatchTest, InvokeReachesTheSlots) {
   ASSERT_EQ(PutFolder(u"C:\\album"), S_OK);
-  EXPECT_EQ(GetFolder(maker_.Get()), u"C:\\album");
+  EXPECT_EQ(GetFolder(maker_.get()), u"C:\\album");
 
-  Var result;
+  UniqueVariant result;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  ASSERT_EQ(dispatch_->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, result.Ptr(),
+  ASSERT_EQ(dispatch_->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, result.get(),
                               nullptr, nullptr),
             S_OK);
-  ASSERT_EQ(V_VT(result.Ptr()), VT_BSTR);
-  EXPECT_EQ(FromBstr(V_BSTR(result.Ptr())), u"C:\\album");
+  ASSERT_EQ(V_VT(result.get()), VT_BSTR);
+  EXPECT_EQ(FromBstr(V_BSTR(result.get())), u"C:\\album");
 
   Album album{"one.jpg", "two.jpg", "three.jpg"};
   // Arguments in reverse order: template, folder, selector.
-  Var args[3] = {Var::Text(album.Template()), Var::Text(album.Folder()), Var::Text(u"1")};
+  UniqueVariant args[3] = {TextVariant(album.Template()), TextVariant(album.Folder()), TextVariant(u"1")};
   VARIANT raw[3] = {*args[0], *args[1], *args[2]};
   DISPPARAMS params{raw, nullptr, 3, 0};
-  Var page;
-  ASSERT_EQ(dispatch_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &params, page.Ptr(), nullptr, nullptr), S_OK);
-  ASSERT_EQ(V_VT(page.Ptr()), VT_BSTR);
+  UniqueVariant page;
+  ASSERT_EQ(dispatch_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &params, page.get(), nullptr, nullptr), S_OK);
+  ASSERT_EQ(V_VT(page.get()), VT_BSTR);
   // Sorted: one, three, two; "1" selects by position.
-  EXPECT_EQ(FromBstr(V_BSTR(page.Ptr())), ExpectedPage(u"three.jpg", 2, 3));
-  EXPECT_EQ(GetTemplate(maker_.Get()), album.Template());
+  EXPECT_EQ(FromBstr(V_BSTR(page.get())), ExpectedPage(u"three.jpg", 2, 3));
+  EXPECT_EQ(GetTemplate(maker_.get()), album.Template());
 
   // All three arguments are required.
   DISPPARAMS two{raw, nullptr, 2, 0};
-  Var nothing;
-  EXPECT_EQ(dispatch_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &two, nothing.Ptr(), nullptr, nullptr),
+  UniqueVariant nothing;
+  EXPECT_EQ(dispatch_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &two, nothing.get(), nullptr, nullptr),
             DISP_E_BADPARAMCOUNT);
 }
 
 TEST_F(DispatchTest, EngineErrorFillsTheExceptionInformation) {
   Album album{"a.jpg"};
   const std::u16string huge = MakeHugeTemplate(album.dir.Path()).u16string();
-  Var args[3] = {Var::Text(huge), Var::Text(album.Folder()), Var::Empty()};
+  UniqueVariant args[3] = {TextVariant(huge), TextVariant(album.Folder()), UniqueVariant()};
   VARIANT raw[3] = {*args[0], *args[1], *args[2]};
   DISPPARAMS params{raw, nullptr, 3, 0};
-  Var page;
-  EXCEPINFO exception{};
-  const HRESULT hr = dispatch_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &params, page.Ptr(), &exception, nullptr);
+  UniqueVariant page;
+  am::UniqueExcepInfo exception;
+  const HRESULT hr = dispatch_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &params, page.get(), exception.put(), nullptr);
   EXPECT_EQ(hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(FromBstr(exception.bstrDescription), kHugeTemplateMessage);
-  SysFreeString(exception.bstrDescription);
-  SysFreeString(exception.bstrSource);
-  SysFreeString(exception.bstrHelpFile);
+  EXPECT_EQ(FromBstr(exception->bstrDescription), kHugeTemplateMessage);
 }
 
 TEST_F(DispatchTest, UnregisteredLibraryFailsDispatchButNotSlotsAndRegistersOneCleanup) {
-  dispatch_.Reset();
-  maker_.Reset();
+  dispatch_.reset();
+  maker_.reset();
   UnregisterTypeLibrary();
   RestartModule();
-  ASSERT_EQ(CreateMaker(maker_.Put()), S_OK);
-  ASSERT_EQ(maker_->QueryInterface(IID_IDispatch, dispatch_.PutVoid()), S_OK);
+  ASSERT_EQ(CreateMaker(maker_.put()), S_OK);
+  ASSERT_EQ(maker_->QueryInterface(IID_IDispatch, dispatch_.put_void()), S_OK);
 
   for (int i = 0; i < 5; ++i) {
     const HRESULT hr = PutFolder(u"X");
     EXPECT_TRUE(FAILED(hr));
-    ComRef<ITypeInfo> info;
-    EXPECT_TRUE(FAILED(dispatch_->GetTypeInfo(0, 0, info.Put())));
-    EXPECT_EQ(info.Get(), nullptr);
+    ComPtr<ITypeInfo> info;
+    EXPECT_TRUE(FAILED(dispatch_->GetTypeInfo(0, 0, info.put())));
+    EXPECT_EQ(info.get(), nullptr);
   }
   // Failed loads register nothing to clean up.
   EXPECT_EQ(CleanupCount(Module()), 0);
-  ScopedBstr viaSlot(MakeBstr(u"Y"));
-  EXPECT_EQ(maker_->put_FolderPath(viaSlot.Get()), S_OK);
-  EXPECT_EQ(GetFolder(maker_.Get()), u"Y");
+  UniqueBstr viaSlot(MakeBstr(u"Y"));
+  EXPECT_EQ(maker_->put_FolderPath(viaSlot.get()), S_OK);
+  EXPECT_EQ(GetFolder(maker_.get()), u"Y");
 
   ASSERT_EQ(RegisterTypeLibrary(), S_OK);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(PutFolder(u"Z"), S_OK);
-  EXPECT_EQ(GetFolder(maker_.Get()), u"Z");
+  EXPECT_EQ(GetFolder(maker_.get()), u"Z");
   EXPECT_EQ(CleanupCount(Module()), 1);
 }
 

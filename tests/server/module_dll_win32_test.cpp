@@ -42,17 +42,17 @@ class ModuleDllTest : public ::testing::Test {
   }
 
   HRESULT Create(IAlbumMaker** out) {
-    ComRef<IClassFactory> factory;
-    HRESULT hr = getClassObject_(kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid());
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = getClassObject_(kClsidAlbumMaker, IID_IClassFactory, factory.put_void());
     if (FAILED(hr)) return hr;
     return factory->CreateInstance(nullptr, kIidAlbumMaker, reinterpret_cast<void**>(out));
   }
 
   HRESULT RegisterDllTypeLibrary() {
-    ComRef<ITypeLib> library;
-    HRESULT hr = LoadTypeLib(path_.c_str(), library.Put());
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLib(path_.c_str(), library.put());
     if (FAILED(hr)) return hr;
-    return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(path_.c_str()), nullptr);
+    return RegisterTypeLib(library.get(), const_cast<LPOLESTR>(path_.c_str()), nullptr);
   }
 
   HMODULE module_ = nullptr;
@@ -66,14 +66,14 @@ TEST_F(ModuleDllTest, ExportsTheFiveEntryPointsAndCountsLocks) {
   EXPECT_NE(GetProcAddress(module_, "DllUnregisterServer"), nullptr);
   EXPECT_NE(GetProcAddress(module_, "DllInstall"), nullptr);
   EXPECT_EQ(canUnloadNow_(), S_OK);
-  ComRef<IClassFactory> factory;
-  ASSERT_EQ(getClassObject_(kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid()), S_OK);
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(getClassObject_(kClsidAlbumMaker, IID_IClassFactory, factory.put_void()), S_OK);
   EXPECT_EQ(canUnloadNow_(), S_FALSE);
-  ComRef<IAlbumMaker> maker;
-  ASSERT_EQ(factory->CreateInstance(nullptr, kIidAlbumMaker, maker.PutVoid()), S_OK);
-  factory.Reset();
+  ComPtr<IAlbumMaker> maker;
+  ASSERT_EQ(factory->CreateInstance(nullptr, kIidAlbumMaker, maker.put_void()), S_OK);
+  factory.reset();
   EXPECT_EQ(canUnloadNow_(), S_FALSE);
-  maker.Reset();
+  maker.reset();
   EXPECT_EQ(canUnloadNow_(), S_OK);
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(getClassObject_(kIidAlbumMaker, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
@@ -82,23 +82,23 @@ TEST_F(ModuleDllTest, ExportsTheFiveEntryPointsAndCountsLocks) {
 
 TEST_F(ModuleDllTest, RendersAndReportsEngineErrorsThroughTheThreadErrorInformation) {
   Album album{"a.jpg", "b.jpg", "c.jpg"};
-  ComRef<IAlbumMaker> maker;
-  ASSERT_EQ(Create(maker.Put()), S_OK);
-  Var folder = Var::Text(album.Folder()), templ = Var::Text(album.Template());
-  ScopedBstr page;
-  ASSERT_EQ(maker->getAlbumPage(*Var::Text(u"2"), *folder, *templ, page.Put()), S_OK);
-  EXPECT_EQ(FromBstr(page.Get()), ExpectedPage(u"c.jpg", 3, 3));
+  ComPtr<IAlbumMaker> maker;
+  ASSERT_EQ(Create(maker.put()), S_OK);
+  UniqueVariant folder = TextVariant(album.Folder()), templ = TextVariant(album.Template());
+  UniqueBstr page;
+  ASSERT_EQ(maker->getAlbumPage(*TextVariant(u"2"), *folder, *templ, page.put()), S_OK);
+  EXPECT_EQ(FromBstr(page.get()), ExpectedPage(u"c.jpg", 3, 3));
 
-  ScopedBstr huge(MakeBstr(MakeHugeTemplate(album.dir.Path()).u16string()));
-  ASSERT_EQ(maker->put_PageTemplatePath(huge.Get()), S_OK);
-  Var none1 = Var::Null(), none2 = Var::Null();
-  EXPECT_EQ(maker->getAlbumPage(*Var::Empty(), *none1, *none2, page.Put()), DISP_E_EXCEPTION);
-  ComRef<IErrorInfo> info;
-  ASSERT_EQ(GetErrorInfo(0, info.Put()), S_OK);
+  UniqueBstr huge(MakeBstr(MakeHugeTemplate(album.dir.Path()).u16string()));
+  ASSERT_EQ(maker->put_PageTemplatePath(huge.get()), S_OK);
+  UniqueVariant none1 = NullVariant(), none2 = NullVariant();
+  EXPECT_EQ(maker->getAlbumPage(*UniqueVariant(), *none1, *none2, page.put()), DISP_E_EXCEPTION);
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
   ASSERT_TRUE(info);
-  ScopedBstr description;
-  ASSERT_EQ(info->GetDescription(description.Put()), S_OK);
-  EXPECT_EQ(FromBstr(description.Get()), kHugeTemplateMessage);
+  UniqueBstr description;
+  ASSERT_EQ(info->GetDescription(description.put()), S_OK);
+  EXPECT_EQ(FromBstr(description.get()), kHugeTemplateMessage);
   GUID guid;
   ASSERT_EQ(info->GetGUID(&guid), S_OK);
   EXPECT_TRUE(SameGuid(guid, GUID_NULL));
@@ -107,10 +107,10 @@ TEST_F(ModuleDllTest, RendersAndReportsEngineErrorsThroughTheThreadErrorInformat
 TEST_F(ModuleDllTest, InvokeThroughTheSystemTypeInformation) {
   ASSERT_EQ(RegisterDllTypeLibrary(), S_OK);
   Album album{"x.jpg", "y.jpg"};
-  ComRef<IAlbumMaker> maker;
-  ASSERT_EQ(Create(maker.Put()), S_OK);
-  ComRef<IDispatch> dispatch;
-  ASSERT_EQ(maker->QueryInterface(IID_IDispatch, dispatch.PutVoid()), S_OK);
+  ComPtr<IAlbumMaker> maker;
+  ASSERT_EQ(Create(maker.put()), S_OK);
+  ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(maker->QueryInterface(IID_IDispatch, dispatch.put_void()), S_OK);
 
   LPOLESTR names[] = {const_cast<LPOLESTR>(L"getalbumpage")};
   DISPID id = 0;
@@ -118,62 +118,55 @@ TEST_F(ModuleDllTest, InvokeThroughTheSystemTypeInformation) {
   EXPECT_EQ(id, 3);
 
   // A by-reference variant, as a script passes its variables.
-  Var selector = Var::Text(u"y.jpg");
+  UniqueVariant selector = TextVariant(u"y.jpg");
   VARIANT byRef;
   VariantInit(&byRef);
   V_VT(&byRef) = VT_BYREF | VT_VARIANT;
-  V_VARIANTREF(&byRef) = selector.Ptr();
-  Var folder = Var::Text(album.Folder()), templ = Var::Text(album.Template());
+  V_VARIANTREF(&byRef) = selector.get();
+  UniqueVariant folder = TextVariant(album.Folder()), templ = TextVariant(album.Template());
   VARIANT args[3] = {*templ, *folder, byRef};
   DISPPARAMS params{args, nullptr, 3, 0};
-  Var result;
+  UniqueVariant result;
   ASSERT_EQ(dispatch->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
-                             result.Ptr(), nullptr, nullptr),
+                             result.get(), nullptr, nullptr),
             S_OK);
-  ASSERT_EQ(V_VT(result.Ptr()), VT_BSTR);
-  EXPECT_EQ(FromBstr(V_BSTR(result.Ptr())), ExpectedPage(u"y.jpg", 2, 2));
+  ASSERT_EQ(V_VT(result.get()), VT_BSTR);
+  EXPECT_EQ(FromBstr(V_BSTR(result.get())), ExpectedPage(u"y.jpg", 2, 2));
 
   // An engine error arrives in the exception information.
-  Var huge = Var::Text(MakeHugeTemplate(album.dir.Path()).u16string());
+  UniqueVariant huge = TextVariant(MakeHugeTemplate(album.dir.Path()).u16string());
   VARIANT failing[3] = {*huge, *folder, byRef};
   DISPPARAMS failingParams{failing, nullptr, 3, 0};
-  EXCEPINFO exception{};
-  Var nothing;
-  EXPECT_EQ(dispatch->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &failingParams, nothing.Ptr(),
-                             &exception, nullptr),
+  am::UniqueExcepInfo exception;
+  UniqueVariant nothing;
+  EXPECT_EQ(dispatch->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &failingParams, nothing.get(),
+                             exception.put(), nullptr),
             DISP_E_EXCEPTION);
-  EXPECT_EQ(FromBstr(exception.bstrDescription), kHugeTemplateMessage);
-  SysFreeString(exception.bstrDescription);
-  SysFreeString(exception.bstrSource);
-  SysFreeString(exception.bstrHelpFile);
+  EXPECT_EQ(FromBstr(exception->bstrDescription), kHugeTemplateMessage);
 }
 
 TEST_F(ModuleDllTest, FreeThreadedMarshalerPassesTheRawPointerBetweenApartments) {
-  IAlbumMaker* original = nullptr;
+  ComPtr<IAlbumMaker> original;
   IStream* stream = nullptr;
-  IAlbumMaker* received = nullptr;
+  ComPtr<IAlbumMaker> received;
   std::thread owner([&] {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (Create(&original) == S_OK) {
-      ComRef<IMarshal> marshal;
-      EXPECT_EQ(original->QueryInterface(IID_IMarshal, marshal.PutVoid()), S_OK);
+    const am::Apartment apartment(COINIT_APARTMENTTHREADED);
+    if (Create(original.put()) == S_OK) {
+      ComPtr<IMarshal> marshal;
+      EXPECT_EQ(original->QueryInterface(IID_IMarshal, marshal.put_void()), S_OK);
       EXPECT_TRUE(marshal);
-      EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(kIidAlbumMaker, original, &stream), S_OK);
+      EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(kIidAlbumMaker, original.get(), &stream), S_OK);
     }
-    CoUninitialize();
   });
   owner.join();
-  ASSERT_NE(original, nullptr);
+  ASSERT_NE(original.get(), nullptr);
   ASSERT_NE(stream, nullptr);
   std::thread other([&] {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, kIidAlbumMaker, reinterpret_cast<void**>(&received)), S_OK);
-    CoUninitialize();
+    const am::Apartment apartment(COINIT_APARTMENTTHREADED);
+    EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, kIidAlbumMaker, received.put_void()), S_OK);
   });
   other.join();
-  EXPECT_EQ(received, original);
-  if (received != nullptr) received->Release();
-  original->Release();
+  EXPECT_EQ(received.get(), original.get());
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ class ModuleSoTest : public ::testing::Test {
   }
 
   HRESULT Create(IAlbumMaker** out) {
-    ComRef<IClassFactory> factory;
-    HRESULT hr = getClassObject_(kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid());
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = getClassObject_(kClsidAlbumMaker, IID_IClassFactory, factory.put_void());
     if (FAILED(hr)) return hr;
     return factory->CreateInstance(nullptr, kIidAlbumMaker, reinterpret_cast<void**>(out));
   }
@@ -46,38 +46,38 @@ TEST_F(ModuleSoTest, ExportsTheEntryPointsAndRenders) {
   EXPECT_EQ(GetProcAddress(module_, "DllMain"), nullptr);
   EXPECT_EQ(canUnloadNow_(), S_OK);
   Album album{"a.jpg", "b.jpg"};
-  ComRef<IAlbumMaker> maker;
-  ASSERT_EQ(Create(maker.Put()), S_OK);
+  ComPtr<IAlbumMaker> maker;
+  ASSERT_EQ(Create(maker.put()), S_OK);
   EXPECT_EQ(canUnloadNow_(), S_FALSE);
-  Var folder = Var::Text(album.Folder()), templ = Var::Text(album.Template());
-  ScopedBstr page;
-  ASSERT_EQ(maker->getAlbumPage(*Var::Text(u"b.jpg"), *folder, *templ, page.Put()), S_OK);
-  EXPECT_EQ(FromBstr(page.Get()), ExpectedPage(u"b.jpg", 2, 2));
+  UniqueVariant folder = TextVariant(album.Folder()), templ = TextVariant(album.Template());
+  UniqueBstr page;
+  ASSERT_EQ(maker->getAlbumPage(*TextVariant(u"b.jpg"), *folder, *templ, page.put()), S_OK);
+  EXPECT_EQ(FromBstr(page.get()), ExpectedPage(u"b.jpg", 2, 2));
 }
 
 TEST_F(ModuleSoTest, CarriedTypeLibraryServesDispatch) {
   const std::u16string path = std::filesystem::path(AM_TEST_MODULE).u16string();
-  ComRef<ITypeLib> library;
-  ASSERT_EQ(LoadTypeLib(AsOle(path.c_str()), library.Put()), S_OK);
+  ComPtr<ITypeLib> library;
+  ASSERT_EQ(LoadTypeLib(AsOle(path.c_str()), library.put()), S_OK);
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
   EXPECT_TRUE(SameGuid(attr->guid, kLibidQuorrel));
   library->ReleaseTLibAttr(attr);
-  ASSERT_EQ(RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(AsOle(path.c_str())), nullptr), S_OK);
+  ASSERT_EQ(RegisterTypeLib(library.get(), const_cast<LPOLESTR>(AsOle(path.c_str())), nullptr), S_OK);
 
-  ComRef<IAlbumMaker> maker;
-  ASSERT_EQ(Create(maker.Put()), S_OK);
-  ComRef<IDispatch> dispatch;
-  ASSERT_EQ(maker->QueryInterface(IID_IDispatch, dispatch.PutVoid()), S_OK);
+  ComPtr<IAlbumMaker> maker;
+  ASSERT_EQ(Create(maker.put()), S_OK);
+  ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(maker->QueryInterface(IID_IDispatch, dispatch.put_void()), S_OK);
   LPOLESTR names[] = {const_cast<LPOLESTR>(AsOle(u"PageTemplatePath"))};
   DISPID id = 0;
   ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
   EXPECT_EQ(id, 2);
-  Var value = Var::Text(u"page.html");
+  UniqueVariant value = TextVariant(u"page.html");
   DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS params{value.Ptr(), &named, 1, 1};
+  DISPPARAMS params{value.get(), &named, 1, 1};
   ASSERT_EQ(dispatch->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr), S_OK);
-  EXPECT_EQ(GetTemplate(maker.Get()), u"page.html");
+  EXPECT_EQ(GetTemplate(maker.get()), u"page.html");
 }
 
 }  // namespace

@@ -35,30 +35,30 @@ std::u16string ExpectedPage(const std::u16string& name, int ordinal, int count) 
   return page;
 }
 
-Var Var::Null() {
-  Var v;
-  V_VT(v.Ptr()) = VT_NULL;
+UniqueVariant NullVariant() {
+  UniqueVariant v;
+  V_VT(v.get()) = VT_NULL;
   return v;
 }
 
-Var Var::Text(const std::u16string& text) {
-  Var v;
-  V_VT(v.Ptr()) = VT_BSTR;
-  V_BSTR(v.Ptr()) = MakeBstr(text);
+UniqueVariant TextVariant(const std::u16string& text) {
+  UniqueVariant v;
+  V_VT(v.get()) = VT_BSTR;
+  V_BSTR(v.get()) = MakeBstr(text);
   return v;
 }
 
-Var Var::Int(LONG value) {
-  Var v;
-  V_VT(v.Ptr()) = VT_I4;
-  V_I4(v.Ptr()) = value;
+UniqueVariant IntVariant(LONG value) {
+  UniqueVariant v;
+  V_VT(v.get()) = VT_I4;
+  V_I4(v.get()) = value;
   return v;
 }
 
-Var Var::Real(double value) {
-  Var v;
-  V_VT(v.Ptr()) = VT_R8;
-  V_R8(v.Ptr()) = value;
+UniqueVariant RealVariant(double value) {
+  UniqueVariant v;
+  V_VT(v.get()) = VT_R8;
+  V_R8(v.get()) = value;
   return v;
 }
 
@@ -72,32 +72,32 @@ std::u16string FromBstr(BSTR s) {
 }
 
 std::u16string GetFolder(IAlbumMaker* maker) {
-  ScopedBstr value;
-  EXPECT_EQ(maker->get_FolderPath(value.Put()), S_OK);
-  EXPECT_NE(value.Get(), nullptr);
-  return FromBstr(value.Get());
+  UniqueBstr value;
+  EXPECT_EQ(maker->get_FolderPath(value.put()), S_OK);
+  EXPECT_NE(value.get(), nullptr);
+  return FromBstr(value.get());
 }
 
 std::u16string GetTemplate(IAlbumMaker* maker) {
-  ScopedBstr value;
-  EXPECT_EQ(maker->get_PageTemplatePath(value.Put()), S_OK);
-  EXPECT_NE(value.Get(), nullptr);
-  return FromBstr(value.Get());
+  UniqueBstr value;
+  EXPECT_EQ(maker->get_PageTemplatePath(value.put()), S_OK);
+  EXPECT_NE(value.get(), nullptr);
+  return FromBstr(value.get());
 }
 
-std::u16string Page(IAlbumMaker* maker, Var selector) {
-  Var folder = Var::Null();
-  Var templ = Var::Null();
-  ScopedBstr page;
-  const HRESULT hr = maker->getAlbumPage(*selector, *folder, *templ, page.Put());
+std::u16string Page(IAlbumMaker* maker, UniqueVariant selector) {
+  UniqueVariant folder = NullVariant();
+  UniqueVariant templ = NullVariant();
+  UniqueBstr page;
+  const HRESULT hr = maker->getAlbumPage(*selector, *folder, *templ, page.put());
   EXPECT_EQ(hr, S_OK);
-  EXPECT_NE(page.Get(), nullptr);
-  return FromBstr(page.Get());
+  EXPECT_NE(page.get(), nullptr);
+  return FromBstr(page.get());
 }
 
 HRESULT CreateMaker(IAlbumMaker** out) {
-  ComRef<IClassFactory> factory;
-  HRESULT hr = DllGetClassObject(kClsidAlbumMaker, IID_IClassFactory, factory.PutVoid());
+  ComPtr<IClassFactory> factory;
+  HRESULT hr = DllGetClassObject(kClsidAlbumMaker, IID_IClassFactory, factory.put_void());
   if (FAILED(hr)) return hr;
   return factory->CreateInstance(nullptr, kIidAlbumMaker, reinterpret_cast<void**>(out));
 }

@@ -36,25 +36,11 @@ struct Album {
 };
 std::u16string ExpectedPage(const std::u16string& name, int ordinal, int count);
 
-// Variants that clear themselves.
-class Var {
- public:
-  Var() { VariantInit(&v_); }
-  ~Var() { VariantClear(&v_); }
-  Var(const Var&) = delete;
-  Var& operator=(const Var&) = delete;
-  static Var Empty() { return Var(); }
-  static Var Null();
-  static Var Text(const std::u16string& text);
-  static Var Int(LONG value);
-  static Var Real(double value);
-  Var(Var&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
-  VARIANT& operator*() { return v_; }
-  VARIANT* Ptr() { return &v_; }
-
- private:
-  VARIANT v_;
-};
+// Variants of one type each; they clear themselves.
+UniqueVariant NullVariant();
+UniqueVariant TextVariant(const std::u16string& text);
+UniqueVariant IntVariant(LONG value);
+UniqueVariant RealVariant(double value);
 
 BSTR MakeBstr(const std::u16string& text);
 std::u16string FromBstr(BSTR s);  // null reads as empty
@@ -63,7 +49,7 @@ std::u16string FromBstr(BSTR s);  // null reads as empty
 std::u16string GetFolder(IAlbumMaker* maker);
 std::u16string GetTemplate(IAlbumMaker* maker);
 // getAlbumPage with null variants for both paths; fails the test on error.
-std::u16string Page(IAlbumMaker* maker, Var selector);
+std::u16string Page(IAlbumMaker* maker, UniqueVariant selector);
 
 // Creates a plain AlbumMaker through the class object.
 HRESULT CreateMaker(IAlbumMaker** out);

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "owners.h"
+
 namespace {
 
 std::wstring Env(const char* name) {
@@ -20,35 +22,20 @@ std::wstring Env(const char* name) {
   return std::wstring(text.begin(), text.end());
 }
 
-class Apartment {
- public:
-  Apartment() : hr_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-  ~Apartment() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  Apartment(const Apartment&) = delete;
-  Apartment& operator=(const Apartment&) = delete;
-  HRESULT Result() const { return hr_; }
-
- private:
-  HRESULT hr_;
-};
-
 // Runs on its own thread: one object, a few pages, every step's result kept.
 struct ThreadRun {
   HRESULT init = E_FAIL, progId = E_FAIL, create = E_FAIL, names = E_FAIL, put = E_FAIL;
   std::vector<std::wstring> pages;
 
   void operator()(const std::wstring& folder, const std::wstring& templ) {
-    Apartment apartment;
-    init = apartment.Result();
+    const am::Apartment apartment;
+    init = apartment.result();
     if (FAILED(init)) return;
     CLSID clsid{};
     progId = CLSIDFromProgID(L"Quorrel.AlbumMaker", &clsid);
     if (FAILED(progId)) return;
-    IDispatch* dispatch = nullptr;
-    create = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                              reinterpret_cast<void**>(&dispatch));
+    am::ComPtr<IDispatch> dispatch;
+    create = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch.put_void());
     if (FAILED(create)) return;
     LPOLESTR memberNames[] = {const_cast<LPOLESTR>(L"FOLDERPATH"), const_cast<LPOLESTR>(L"pagetemplatepath"),
                               const_cast<LPOLESTR>(L"getAlbumPage")};
@@ -60,15 +47,13 @@ struct ThreadRun {
       put = S_OK;
       const std::wstring* values[] = {&folder, &templ};
       for (int i = 0; i < 2 && SUCCEEDED(put); ++i) {
-        VARIANT v;
-        VariantInit(&v);
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = SysAllocString(values[i]->c_str());
+        am::UniqueVariant v;
+        V_VT(v.get()) = VT_BSTR;
+        V_BSTR(v.get()) = SysAllocString(values[i]->c_str());
         DISPID named = DISPID_PROPERTYPUT;
-        DISPPARAMS params{&v, &named, 1, 1};
+        DISPPARAMS params{v.get(), &named, 1, 1};
         put = dispatch->Invoke(ids[i], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
                                nullptr, nullptr);
-        VariantClear(&v);
       }
       for (int round = 0; round < 20 && SUCCEEDED(put); ++round) {
         VARIANT args[3];
@@ -79,15 +64,13 @@ struct ThreadRun {
         V_VT(&args[2]) = VT_I4;
         V_I4(&args[2]) = round % 3;
         DISPPARAMS params{args, nullptr, 3, 0};
-        VARIANT result;
-        VariantInit(&result);
+        am::UniqueVariant result;
         const HRESULT hr = dispatch->Invoke(ids[2], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                            &result, nullptr, nullptr);
-        pages.push_back(hr == S_OK && V_VT(&result) == VT_BSTR ? std::wstring(V_BSTR(&result)) : L"<failed>");
-        VariantClear(&result);
+                                            result.get(), nullptr, nullptr);
+        pages.push_back(hr == S_OK && V_VT(result.get()) == VT_BSTR ? std::wstring(V_BSTR(result.get()))
+                                                                    : L"<failed>");
       }
     }
-    dispatch->Release();
   }
 };
 
@@ -116,8 +99,8 @@ TEST(RegisteredComponent, CreatedByProgIdFromSeveralMtaThreads) {
 }
 
 TEST(RegisteredComponent, UnknownProgIdIsRefused) {
-  Apartment apartment;
-  ASSERT_TRUE(SUCCEEDED(apartment.Result()));
+  const am::Apartment apartment;
+  ASSERT_TRUE(SUCCEEDED(apartment.result()));
   CLSID clsid{};
   EXPECT_EQ(CLSIDFromProgID(L"Quorrel.AlbumMaker.Nonexistent", &clsid), CO_E_CLASSSTRING);
 }

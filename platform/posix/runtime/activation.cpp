@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "caught_exception.h"
+#include "owners.h"
 #include "runtime_internal.h"
 
 namespace {
@@ -31,16 +33,16 @@ bool ThreadMayActivate() { return t_com.count > 0 || g_multithreaded.load() > 0;
 // The default string value of HKCR\<path>; false when the key or the value
 // is missing or is not a string.
 LSTATUS ReadDefault(const std::string& path, std::string& out) {
-  HKEY key = nullptr;
-  LSTATUS st = RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+  am::UniqueHkey key;
+  LSTATUS st = RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, key.put());
   if (st != ERROR_SUCCESS) return st;
   DWORD type = 0, size = 0;
-  st = RegQueryValueExA(key, nullptr, nullptr, &type, nullptr, &size);
+  st = RegQueryValueExA(key.get(), nullptr, nullptr, &type, nullptr, &size);
   if (st == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) st = ERROR_FILE_NOT_FOUND;
   std::vector<BYTE> data(size + 1, 0);
   while (st == ERROR_SUCCESS) {
     DWORD room = size;
-    st = RegQueryValueExA(key, nullptr, nullptr, &type, data.data(), &room);
+    st = RegQueryValueExA(key.get(), nullptr, nullptr, &type, data.data(), &room);
     if (st == ERROR_MORE_DATA) {
       size = room;
       data.assign(size + 1, 0);
@@ -50,7 +52,6 @@ LSTATUS ReadDefault(const std::string& path, std::string& out) {
     if (st == ERROR_SUCCESS) out.assign(reinterpret_cast<const char*>(data.data()));
     break;
   }
-  RegCloseKey(key);
   return st;
 }
 
@@ -120,8 +121,8 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid) {
     if (FAILED(CLSIDFromString(wide.c_str(), &found))) return CO_E_CLASSSTRING;
     *clsid = found;
     return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -130,10 +131,10 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progId) {
   *progId = nullptr;
   try {
     std::string classKey = "CLSID\\" + GuidText(clsid);
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, classKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    am::UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, classKey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
       return REGDB_E_CLASSNOTREG;
-    RegCloseKey(key);
+    key.reset();
     std::string text;
     if (ReadDefault(classKey + "\\ProgID", text) != ERROR_SUCCESS || text.empty()) return REGDB_E_CLASSNOTREG;
     std::u16string wide = Widen(text);
@@ -142,8 +143,8 @@ HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progId) {
     std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, out);
     *progId = out;
     return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -161,8 +162,8 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, COSERVERINFO* /*serverIn
     HRESULT hr = LoadServer(path, entry);
     if (FAILED(hr)) return hr;
     return entry(clsid, iid, out);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return am::ResultFromCaughtException();
   }
 }
 

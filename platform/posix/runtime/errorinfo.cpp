@@ -8,6 +8,8 @@
 
 #include <ole2.h>
 
+#include "caught_exception.h"
+
 namespace {
 
 class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
@@ -93,7 +95,7 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
       field.value.swap(value);
       return S_OK;
     } catch (...) {
-      return E_OUTOFMEMORY;
+      return am::ResultFromCaughtException();
     }
   }
 

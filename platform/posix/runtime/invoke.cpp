@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "invoke.h"
+#include "owners.h"
 #include "typelib_impl.h"
 
 // Error information is another part of the runtime; without it a failing
@@ -16,24 +17,6 @@
 namespace albumrt::tlb {
 
 namespace {
-
-// Variants this call owns; cleared on every way out.
-class Temporaries {
- public:
-  explicit Temporaries(size_t n) : items_(std::make_unique<VARIANT[]>(n)), n_(n) {
-    for (size_t i = 0; i < n_; ++i) VariantInit(&items_[i]);
-  }
-  ~Temporaries() {
-    for (size_t i = 0; i < n_; ++i) VariantClear(&items_[i]);
-  }
-  Temporaries(const Temporaries&) = delete;
-  Temporaries& operator=(const Temporaries&) = delete;
-  VARIANT& operator[](size_t i) { return items_[i]; }
-
- private:
-  std::unique_ptr<VARIANT[]> items_;
-  size_t n_;
-};
 
 bool IsMissing(const VARIANT* v) { return v == nullptr || (v->vt == VT_ERROR && v->scode == DISP_E_PARAMNOTFOUND); }
 
@@ -151,8 +134,9 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
   }
 
   // One temporary per input parameter, and one for the retval.
-  Temporaries temps(n + 1);
-  VARIANT& ret = temps[n];
+  // Cleared on every way out.
+  const auto temps = std::make_unique<am::UniqueVariant[]>(n + 1);
+  VARIANT& ret = *temps[n];
   const Param* retParam = nullptr;
   std::vector<CallArg> args;
   args.reserve(f->params.size());
@@ -169,7 +153,7 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
     }
     const VARIANT* src = source[x];
     const UINT index = sourceIndex[x];
-    VARIANT& tmp = temps[x];
+    VARIANT& tmp = *temps[x];
     ++x;
     if (IsMissing(src)) {
       // An omitted optional argument: a VARIANT gets the "missing" marker,

@@ -5,6 +5,9 @@
 
 #include <string>
 
+#include "caught_exception.h"
+#include "owners.h"
+
 namespace albumrt {
 
 HRESULT LoadTypeLibFromModule(const char16_t* path, ITypeLib** out) {
@@ -17,18 +20,17 @@ HRESULT LoadTypeLibFromModule(const char16_t* path, ITypeLib** out) {
     if (bytes <= 1) return TYPE_E_CANTLOADLIBRARY;
     std::string narrow(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_ACP, 0, path, -1, narrow.data(), bytes, nullptr, nullptr);
-    HMODULE module = LoadLibraryExA(narrow.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (module == nullptr) return TYPE_E_CANTLOADLIBRARY;
+    const am::UniqueModule module(LoadLibraryExA(narrow.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!module) return TYPE_E_CANTLOADLIBRARY;
     HRESULT hr = TYPE_E_CANTLOADLIBRARY;
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(1), "TYPELIB");
-    HGLOBAL data = resource ? LoadResource(module, resource) : nullptr;
+    HRSRC resource = FindResourceA(module.get(), MAKEINTRESOURCEA(1), "TYPELIB");
+    HGLOBAL data = resource ? LoadResource(module.get(), resource) : nullptr;
     const void* bytesOf = data ? LockResource(data) : nullptr;
     if (bytesOf != nullptr)
-      hr = LoadTypeLibFromDescription(static_cast<const char*>(bytesOf), SizeofResource(module, resource), path, out);
-    FreeLibrary(module);
+      hr = LoadTypeLibFromDescription(static_cast<const char*>(bytesOf), SizeofResource(module.get(), resource), path, out);
     return hr;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "caught_exception.h"
+#include "owners.h"
 #include "runtime_internal.h"
 
 namespace {
@@ -43,36 +45,16 @@ std::string Hex(unsigned long n) {
   return buf;
 }
 
-struct KeyCloser {
-  HKEY key = nullptr;
-  ~KeyCloser() {
-    if (key != nullptr) RegCloseKey(key);
-  }
-};
-
-struct BstrHolder {
-  BSTR text = nullptr;
-  ~BstrHolder() { SysFreeString(text); }
-};
-
-template <class T>
-struct Releaser {
-  T* p = nullptr;
-  ~Releaser() {
-    if (p != nullptr) p->Release();
-  }
-};
-
 // Creates HKCR\path and sets its default value (and optionally one named
 // value); false when the registry refuses.
 bool WriteKey(HKEY root, const std::string& path, const std::string* defaultValue, const char* name = nullptr,
               const std::string* named = nullptr) {
-  KeyCloser key;
+  am::UniqueHkey key;
   if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      &key.key, nullptr) != ERROR_SUCCESS)
+                      key.put(), nullptr) != ERROR_SUCCESS)
     return false;
   auto set = [&](const char* valueName, const std::string& text) {
-    return RegSetValueExA(key.key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+    return RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
   };
   if (defaultValue != nullptr && !set(nullptr, *defaultValue)) return false;
@@ -81,23 +63,23 @@ bool WriteKey(HKEY root, const std::string& path, const std::string* defaultValu
 }
 
 bool ReadDefault(HKEY parent, const std::string& path, std::string& out) {
-  KeyCloser key;
-  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_QUERY_VALUE, &key.key) != ERROR_SUCCESS) return false;
+  am::UniqueHkey key;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key.key, nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
       (type != REG_SZ && type != REG_EXPAND_SZ))
     return false;
   std::vector<BYTE> data(size + 1, 0);
-  if (RegQueryValueExA(key.key, nullptr, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
+  if (RegQueryValueExA(key.get(), nullptr, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
   out.assign(reinterpret_cast<const char*>(data.data()));
   return true;
 }
 
 bool HasSubKeys(HKEY parent, const std::string& path, DWORD* values = nullptr) {
-  KeyCloser key;
-  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key.key) != ERROR_SUCCESS) return false;
+  am::UniqueHkey key;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
   DWORD subKeys = 0;
-  if (RegQueryInfoKeyA(key.key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, values, nullptr, nullptr,
+  if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, values, nullptr, nullptr,
                        nullptr, nullptr) != ERROR_SUCCESS)
     return false;
   return subKeys > 0;
@@ -105,18 +87,18 @@ bool HasSubKeys(HKEY parent, const std::string& path, DWORD* values = nullptr) {
 
 void DeleteTree(HKEY parent, const std::string& path) {
   {
-    KeyCloser key;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ | KEY_WRITE, &key.key) != ERROR_SUCCESS) return;
+    am::UniqueHkey key;
+    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ | KEY_WRITE, key.put()) != ERROR_SUCCESS) return;
     char name[256];
     for (;;) {
       DWORD size = sizeof name;
-      if (RegEnumKeyExA(key.key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegEnumKeyExA(key.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
       DWORD count = 0;
-      RegQueryInfoKeyA(key.key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+      RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr, nullptr);
       const DWORD before = count;
-      DeleteTree(key.key, name);
-      RegQueryInfoKeyA(key.key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+      DeleteTree(key.get(), name);
+      RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr, nullptr);
       if (count >= before) break;  // could not delete it: stop rather than loop
     }
@@ -139,17 +121,17 @@ template <class Fn>
 void ForEachInterface(ITypeLib* lib, Fn&& fn) {
   UINT count = lib->GetTypeInfoCount();
   for (UINT i = 0; i < count; ++i) {
-    Releaser<ITypeInfo> info;
-    if (FAILED(lib->GetTypeInfo(i, &info.p)) || info.p == nullptr) continue;
+    am::ComPtr<ITypeInfo> info;
+    if (FAILED(lib->GetTypeInfo(i, info.put())) || !info) continue;
     TYPEATTR* attr = nullptr;
-    if (FAILED(info.p->GetTypeAttr(&attr)) || attr == nullptr) continue;
+    if (FAILED(info->GetTypeAttr(&attr)) || attr == nullptr) continue;
     const char* marshaler = MarshalerFor(*attr);
     std::string iid = GuidText(attr->guid);
-    info.p->ReleaseTypeAttr(attr);
+    info->ReleaseTypeAttr(attr);
     if (marshaler == nullptr) continue;
-    BstrHolder name;
-    lib->GetDocumentation(static_cast<INT>(i), &name.text, nullptr, nullptr, nullptr);
-    fn(iid, Narrow(name.text), marshaler);
+    am::UniqueBstr name;
+    lib->GetDocumentation(static_cast<INT>(i), name.put(), nullptr, nullptr, nullptr);
+    fn(iid, Narrow(name.get()), marshaler);
   }
 }
 
@@ -175,15 +157,15 @@ HRESULT RegisterUnder(HKEY root, ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR he
     const std::string flags = std::to_string(attr->wLibFlags);
     lib->ReleaseTLibAttr(attr);
 
-    BstrHolder doc;
-    lib->GetDocumentation(-1, nullptr, &doc.text, nullptr, nullptr);
+    am::UniqueBstr doc;
+    lib->GetDocumentation(-1, nullptr, doc.put(), nullptr, nullptr);
     const std::string base = "TypeLib\\" + libid + "\\" + version;
-    const std::string help = Narrow(doc.text);
+    const std::string help = Narrow(doc.get());
     const std::string path = Narrow(fullPath);
     const std::string dir = Narrow(helpDir);
     // The library's own platform key is win32 here as on a 32-bit Windows,
     // where this component lives.
-    bool ok = WriteKey(root, base, doc.text ? &help : nullptr) && WriteKey(root, base + "\\" + lcid + "\\win32", &path) &&
+    bool ok = WriteKey(root, base, doc.get() ? &help : nullptr) && WriteKey(root, base + "\\" + lcid + "\\win32", &path) &&
               WriteKey(root, base + "\\FLAGS", &flags) && WriteKey(root, base + "\\HELPDIR", &dir);
     ForEachInterface(lib, [&](const std::string& iid, const std::string& name, const char* marshaler) {
       const std::string key = "Interface\\" + iid;
@@ -192,8 +174,8 @@ HRESULT RegisterUnder(HKEY root, ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR he
            WriteKey(root, key + "\\ProxyStubClsid32", &m) && WriteKey(root, key + "\\TypeLib", &libid, "Version", &version);
     });
     return ok ? S_OK : TYPE_E_REGISTRYACCESS;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -212,11 +194,10 @@ HRESULT UnregisterUnder(HKEY root, REFGUID libId, WORD major, WORD minor, LCID l
     }
 
     // The interfaces go when they still belong to this library.
-    ITypeLib* lib = nullptr;
+    am::ComPtr<ITypeLib> lib;
     std::u16string widePath = Widen(path);
-    if (SUCCEEDED(LoadTypeLib(widePath.c_str(), &lib)) && lib != nullptr) {
-      Releaser<ITypeLib> holder{lib};
-      ForEachInterface(lib, [&](const std::string& iid, const std::string&, const char*) {
+    if (SUCCEEDED(LoadTypeLib(widePath.c_str(), lib.put())) && lib) {
+      ForEachInterface(lib.get(), [&](const std::string& iid, const std::string&, const char*) {
         const std::string key = "Interface\\" + iid;
         std::string owner;
         if (ReadDefault(root, key + "\\TypeLib", owner) && owner == libid) DeleteTree(root, key);
@@ -228,12 +209,12 @@ HRESULT UnregisterUnder(HKEY root, REFGUID libId, WORD major, WORD minor, LCID l
     // The version goes with its FLAGS and HELPDIR unless another locale is left.
     bool otherLocale = false;
     {
-      KeyCloser key;
-      if (RegOpenKeyExA(root, versionKey.c_str(), 0, KEY_READ, &key.key) == ERROR_SUCCESS) {
+      am::UniqueHkey key;
+      if (RegOpenKeyExA(root, versionKey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
         char name[256];
         for (DWORD i = 0;; ++i) {
           DWORD size = sizeof name;
-          if (RegEnumKeyExA(key.key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+          if (RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
           std::string n = name;
           if (n != "FLAGS" && n != "HELPDIR") otherLocale = true;
         }
@@ -242,17 +223,17 @@ HRESULT UnregisterUnder(HKEY root, REFGUID libId, WORD major, WORD minor, LCID l
     if (!otherLocale) DeleteTree(root, versionKey);
     if (!HasSubKeys(root, libKey)) DeleteTree(root, libKey);
     return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return am::ResultFromCaughtException();
   }
 }
 
 // HKEY_CURRENT_USER\Software\Classes, opened (made when missing) for the
 // per-user forms.
 struct UserClasses {
-  KeyCloser key;
+  am::UniqueHkey key;
   LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_ALL_ACCESS, nullptr, &key.key, nullptr);
+                                   KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
 };
 
 }  // namespace
@@ -271,13 +252,13 @@ HRESULT RegisterTypeLibForUser(ITypeLib* lib, OLECHAR* fullPath, OLECHAR* helpDi
   if (lib == nullptr || fullPath == nullptr) return E_INVALIDARG;
   UserClasses classes;
   if (classes.status != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
-  return RegisterUnder(classes.key.key, lib, fullPath, helpDir);
+  return RegisterUnder(classes.key.get(), lib, fullPath, helpDir);
 }
 
 HRESULT UnRegisterTypeLibForUser(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
   UserClasses classes;
   if (classes.status != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
-  return UnregisterUnder(classes.key.key, libId, major, minor, lcid, syskind);
+  return UnregisterUnder(classes.key.get(), libId, major, minor, lcid, syskind);
 }
 
 HRESULT LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLib** out) {
@@ -286,15 +267,15 @@ HRESULT LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLi
   try {
     const std::string libKey = "TypeLib\\" + GuidText(libId);
     // The highest minor version of the same major that is at least the one asked for.
-    KeyCloser key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, libKey.c_str(), 0, KEY_READ, &key.key) != ERROR_SUCCESS)
+    am::UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, libKey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
       return TYPE_E_LIBNOTREGISTERED;
     std::string best;
     long bestMinor = -1;
     char name[256];
     for (DWORD i = 0;; ++i) {
       DWORD size = sizeof name;
-      if (RegEnumKeyExA(key.key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
       unsigned long maj = 0, min = 0;
       char dot = 0, extra = 0;
       if (std::sscanf(name, "%lx%c%lx%c", &maj, &dot, &min, &extra) != 3 || dot != '.') continue;
@@ -320,8 +301,8 @@ HRESULT LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLi
     if (!found) return TYPE_E_LIBNOTREGISTERED;
     std::u16string wide = Widen(path);
     return LoadTypeLib(wide.c_str(), out);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return am::ResultFromCaughtException();
   }
 }
 

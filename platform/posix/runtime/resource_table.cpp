@@ -11,22 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "owners.h"
+
 namespace albumrt::resources {
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool ReadAt(int fd, void* out, size_t size, uint64_t offset) {
   auto* p = static_cast<char*>(out);
@@ -87,7 +75,7 @@ bool ParseTable(std::vector<BYTE> bytes, Table& out) {
 }
 
 DWORD ReadTable(const std::string& path, std::shared_ptr<Table>& out) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const am::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
   struct stat st{};
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_BAD_EXE_FORMAT;

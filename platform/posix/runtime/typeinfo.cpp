@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "caught_exception.h"
 #include "typelib_impl.h"
 
 // Activation may come from another part of the runtime; until it is linked
@@ -233,10 +234,8 @@ STDMETHODIMP TypeInfo::Invoke(void* pvInstance, MEMBERID memid, WORD wFlags, DIS
                               VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   try {
     return DoInvoke(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
   } catch (...) {
-    return E_UNEXPECTED;
+    return am::ResultFromCaughtException();
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "caught_exception.h"
 #include "typelib_impl.h"
 #include "utf8.h"
 
@@ -219,7 +220,7 @@ HRESULT CheckTypeDescription(const char* text, size_t size, std::string* message
     if (message) *message = std::move(why);
     return hr;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -234,7 +235,7 @@ HRESULT LoadTypeLibFromDescription(const char* text, size_t size, const char16_t
     *out = new tlb::TypeLib(std::move(lib));
     return S_OK;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -321,7 +322,7 @@ STDAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     if (text.size() > static_cast<size_t>(albumrt::kMaxDescriptionBytes)) return TYPE_E_INVDATAREAD;
     return albumrt::LoadTypeLibFromDescription(text.data(), text.size(), szFile, pptlib);
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 

@@ -1,6 +1,8 @@
 // Parser of the type description text format documented in albumrt/typedesc.h.
 #include "typelib_model.h"
 
+#include "caught_exception.h"
+
 #include <cstring>
 #include <new>
 #include <optional>
@@ -522,12 +524,10 @@ HRESULT Parse(const char* text, size_t size, Library& lib, std::string& message)
   } catch (const SyntaxError& e) {
     message = e.message;
     return TYPE_E_INVDATAREAD;
-  } catch (const std::bad_alloc&) {
-    message = "out of memory";
-    return E_OUTOFMEMORY;
   } catch (...) {
-    message = "unexpected failure";
-    return E_FAIL;
+    const HRESULT hr = am::ResultFromCaughtException();
+    message = hr == E_OUTOFMEMORY ? "out of memory" : "unexpected failure";
+    return hr;
   }
 }
 

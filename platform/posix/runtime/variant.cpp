@@ -13,6 +13,8 @@
 
 #include <ole2.h>
 
+#include "caught_exception.h"
+#include "owners.h"
 #include "runtime_internal.h"
 
 namespace {
@@ -392,8 +394,8 @@ HRESULT FetchValue(Source &s, LCID lcid, USHORT flags) {
   if ((flags & VARIANT_NOVALUEPROP) != 0) return DISP_E_TYPEMISMATCH;
   IUnknown *unk = s.v.vt == VT_DISPATCH ? s.v.pdispVal : s.v.punkVal;
   if (unk == nullptr) return DISP_E_TYPEMISMATCH;
-  albumrt::Ref<IDispatch> disp;
-  if (FAILED(unk->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(disp.put()))) || disp.get() == nullptr)
+  am::ComPtr<IDispatch> disp;
+  if (FAILED(unk->QueryInterface(IID_IDispatch, disp.put_void())) || !disp)
     return DISP_E_TYPEMISMATCH;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   HRESULT hr = disp->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &s.fetched, nullptr, nullptr);
@@ -796,7 +798,7 @@ HRESULT VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LC
     *pvargDest = result;
     return S_OK;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 
@@ -815,7 +817,7 @@ HRESULT VarUI4FromStr(const OLECHAR *strIn, LCID, ULONG, ULONG *pulOut) {
     *pulOut = static_cast<ULONG>(i);
     return S_OK;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return am::ResultFromCaughtException();
   }
 }
 

@@ -2,6 +2,9 @@
 // descriptions, names, the two views of a dual interface, reference counts.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "owners.h"
 #include "sample_object.h"
 
 namespace typelib_test {
@@ -12,21 +15,21 @@ class TypeInfoTest : public ::testing::Test {
   void SetUp() override {
     lib_ = LoadSample();
     ASSERT_NE(lib_, nullptr);
-    ASSERT_EQ(lib_->GetTypeInfoOfGuid(kIidSample, &info_), S_OK);
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(kIidSample, info_.put()), S_OK);
   }
   void TearDown() override {
-    if (info_) info_->Release();
+    info_.reset();
     // Whatever a test took, it gave back: this is the last reference.
     if (lib_) {
       EXPECT_EQ(lib_->Release(), 0u);
     }
   }
   // The vtable view of the dual interface.
-  ITypeInfo* VtableView() {
+  am::ComPtr<ITypeInfo> VtableView() {
     HREFTYPE ref = 0;
     EXPECT_EQ(info_->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
-    ITypeInfo* view = nullptr;
-    EXPECT_EQ(info_->GetRefTypeInfo(ref, &view), S_OK);
+    am::ComPtr<ITypeInfo> view;
+    EXPECT_EQ(info_->GetRefTypeInfo(ref, view.put()), S_OK);
     return view;
   }
   MEMBERID Id(const char16_t* name) {
@@ -36,7 +39,7 @@ class TypeInfoTest : public ::testing::Test {
     return id;
   }
   ITypeLib* lib_ = nullptr;
-  ITypeInfo* info_ = nullptr;
+  am::ComPtr<ITypeInfo> info_;
 };
 
 TEST_F(TypeInfoTest, DispatchViewAttributes) {
@@ -72,10 +75,9 @@ TEST_F(TypeInfoTest, UnknownGuidAndBadIndexes) {
 }
 
 TEST_F(TypeInfoTest, SameTypeInfoByIndexAndByGuid) {
-  ITypeInfo* byIndex = nullptr;
-  ASSERT_EQ(lib_->GetTypeInfo(0, &byIndex), S_OK);
-  EXPECT_EQ(byIndex, info_);
-  byIndex->Release();
+  am::ComPtr<ITypeInfo> byIndex;
+  ASSERT_EQ(lib_->GetTypeInfo(0, byIndex.put()), S_OK);
+  EXPECT_EQ(byIndex.get(), info_.get());
 }
 
 TEST_F(TypeInfoTest, DispatchViewTurnsTheRetvalIntoTheResult) {
@@ -109,9 +111,9 @@ TEST_F(TypeInfoTest, DispatchViewTurnsTheRetvalIntoTheResult) {
 }
 
 TEST_F(TypeInfoTest, VtableViewKeepsHresultAndPointers) {
-  ITypeInfo* view = VtableView();
-  ASSERT_NE(view, nullptr);
-  ASSERT_NE(view, info_);
+  const am::ComPtr<ITypeInfo> view = VtableView();
+  ASSERT_NE(view.get(), nullptr);
+  ASSERT_NE(view.get(), info_.get());
   TYPEATTR* attr = nullptr;
   ASSERT_EQ(view->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
@@ -139,55 +141,54 @@ TEST_F(TypeInfoTest, VtableViewKeepsHresultAndPointers) {
   // The vtable view leads back to IDispatch, kept in the standard library.
   HREFTYPE base = 0;
   EXPECT_EQ(view->GetRefTypeOfImplType(0, &base), S_OK);
-  ITypeInfo* dispatch = nullptr;
-  EXPECT_TRUE(FAILED(view->GetRefTypeInfo(base, &dispatch)));
-  EXPECT_EQ(dispatch, nullptr);
-  view->Release();
+  am::ComPtr<ITypeInfo> dispatch;
+  EXPECT_TRUE(FAILED(view->GetRefTypeInfo(base, dispatch.put())));
+  EXPECT_EQ(dispatch.get(), nullptr);
 }
 
 TEST_F(TypeInfoTest, Documentation) {
-  BSTR name = nullptr, doc = nullptr, file = nullptr;
+  am::UniqueBstr name, doc, file;
   DWORD context = 99;
-  ASSERT_EQ(info_->GetDocumentation(MEMBERID_NIL, &name, &doc, &context, &file), S_OK);
-  EXPECT_EQ(Text(name), u"ISample");
-  EXPECT_EQ(Text(doc), u"ISample Interface");
-  EXPECT_EQ(Text(file), u"sample.hlp");
+  ASSERT_EQ(info_->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), &context, file.put()), S_OK);
+  EXPECT_EQ(Text(name.get()), u"ISample");
+  EXPECT_EQ(Text(doc.get()), u"ISample Interface");
+  EXPECT_EQ(Text(file.get()), u"sample.hlp");
   EXPECT_EQ(context, 0u);
-  SysFreeString(name);
-  SysFreeString(doc);
-  SysFreeString(file);
-  ASSERT_EQ(info_->GetDocumentation(3, &name, &doc, nullptr, nullptr), S_OK);
-  EXPECT_EQ(Text(name), u"Combine");
-  EXPECT_EQ(Text(doc), u"method Combine");
-  SysFreeString(name);
-  SysFreeString(doc);
+  ASSERT_EQ(info_->GetDocumentation(3, name.put(), doc.put(), nullptr, nullptr), S_OK);
+  EXPECT_EQ(Text(name.get()), u"Combine");
+  EXPECT_EQ(Text(doc.get()), u"method Combine");
   // A member without a help string has none.
-  doc = reinterpret_cast<BSTR>(&doc);
-  ASSERT_EQ(info_->GetDocumentation(4, nullptr, &doc, nullptr, nullptr), S_OK);
-  EXPECT_EQ(doc, nullptr);
-  EXPECT_EQ(info_->GetDocumentation(99, &name, nullptr, nullptr, nullptr), TYPE_E_ELEMENTNOTFOUND);
+  BSTR none = reinterpret_cast<BSTR>(&none);
+  ASSERT_EQ(info_->GetDocumentation(4, nullptr, &none, nullptr, nullptr), S_OK);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(info_->GetDocumentation(99, name.put(), nullptr, nullptr, nullptr), TYPE_E_ELEMENTNOTFOUND);
 }
 
 TEST_F(TypeInfoTest, NamesOfMembersAndParameters) {
   BSTR names[8] = {};
   UINT count = 0;
+  // Each call's names are owned as soon as they arrive.
+  const auto own = [&] {
+    std::vector<am::UniqueBstr> owned;
+    for (UINT i = 0; i < count; ++i) owned.emplace_back(names[i]);
+    return owned;
+  };
   ASSERT_EQ(info_->GetNames(3, names, 8, &count), S_OK);
+  const auto combine = own();
   ASSERT_EQ(count, 5u);  // the retval is not shown in the dispatch view
   EXPECT_EQ(Text(names[0]), u"Combine");
   EXPECT_EQ(Text(names[1]), u"Value");
   EXPECT_EQ(Text(names[4]), u"Scale");
-  for (UINT i = 0; i < count; ++i) SysFreeString(names[i]);
 
   ASSERT_EQ(info_->GetNames(3, names, 2, &count), S_OK);
+  const auto firstTwo = own();
   ASSERT_EQ(count, 2u);
-  SysFreeString(names[0]);
-  SysFreeString(names[1]);
 
   // A property: the get comes first; its put's value has no name.
   ASSERT_EQ(info_->GetNames(1, names, 8, &count), S_OK);
+  const auto property = own();
   ASSERT_EQ(count, 1u);
   EXPECT_EQ(Text(names[0]), u"Name");
-  SysFreeString(names[0]);
   EXPECT_EQ(info_->GetNames(77, names, 8, &count), TYPE_E_ELEMENTNOTFOUND);
 }
 
@@ -229,8 +230,8 @@ TEST_F(TypeInfoTest, UnknownMemberNameMarksEveryName) {
 }
 
 TEST_F(TypeInfoTest, CoclassLeadsToItsDefaultInterface) {
-  ITypeInfo* coclass = nullptr;
-  ASSERT_EQ(lib_->GetTypeInfoOfGuid(kClsidSample, &coclass), S_OK);
+  am::ComPtr<ITypeInfo> coclass;
+  ASSERT_EQ(lib_->GetTypeInfoOfGuid(kClsidSample, coclass.put()), S_OK);
   TYPEATTR* attr = nullptr;
   ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_COCLASS);
@@ -243,19 +244,16 @@ TEST_F(TypeInfoTest, CoclassLeadsToItsDefaultInterface) {
   EXPECT_EQ(coclass->GetImplTypeFlags(1, &flags), TYPE_E_ELEMENTNOTFOUND);
   HREFTYPE ref = 0;
   ASSERT_EQ(coclass->GetRefTypeOfImplType(0, &ref), S_OK);
-  ITypeInfo* iface = nullptr;
-  ASSERT_EQ(coclass->GetRefTypeInfo(ref, &iface), S_OK);
-  EXPECT_EQ(iface, info_);
-  iface->Release();
-  EXPECT_EQ(coclass->GetRefTypeInfo(0xBAD, &iface), TYPE_E_ELEMENTNOTFOUND);
+  am::ComPtr<ITypeInfo> iface;
+  ASSERT_EQ(coclass->GetRefTypeInfo(ref, iface.put()), S_OK);
+  EXPECT_EQ(iface.get(), info_.get());
+  EXPECT_EQ(coclass->GetRefTypeInfo(0xBAD, iface.put()), TYPE_E_ELEMENTNOTFOUND);
 
-  ITypeLib* container = nullptr;
+  am::ComPtr<ITypeLib> container;
   UINT index = 0;
-  ASSERT_EQ(coclass->GetContainingTypeLib(&container, &index), S_OK);
-  EXPECT_EQ(container, lib_);
+  ASSERT_EQ(coclass->GetContainingTypeLib(container.put(), &index), S_OK);
+  EXPECT_EQ(container.get(), lib_);
   EXPECT_EQ(index, 1u);
-  container->Release();
-  coclass->Release();
 }
 
 TEST_F(TypeInfoTest, IsNameAndFindNameReportTheStoredSpelling) {
@@ -273,11 +271,11 @@ TEST_F(TypeInfoTest, IsNameAndFindNameReportTheStoredSpelling) {
   MEMBERID ids[2] = {};
   USHORT count = 2;
   ASSERT_EQ(lib_->FindName(member, 0, infos, ids, &count), S_OK);
+  const am::ComPtr<ITypeInfo> foundInfo(infos[0]);
   ASSERT_EQ(count, 1);
-  EXPECT_EQ(infos[0], info_);
+  EXPECT_EQ(infos[0], info_.get());
   EXPECT_EQ(ids[0], 8);
   EXPECT_EQ(std::u16string(member), u"Touch");
-  infos[0]->Release();
 }
 
 TEST_F(TypeInfoTest, TypeInfoKeepsItsLibraryAlive) {
@@ -285,24 +283,24 @@ TEST_F(TypeInfoTest, TypeInfoKeepsItsLibraryAlive) {
   ITypeLib* lib = lib_;
   lib_ = nullptr;
   EXPECT_EQ(lib->Release(), 1u);  // the type info's reference remains
-  BSTR name = nullptr;
-  ASSERT_EQ(info_->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
-  EXPECT_EQ(Text(name), u"ISample");
-  SysFreeString(name);
-  EXPECT_EQ(info_->Release(), 0u);
-  info_ = nullptr;
+  {
+    am::UniqueBstr name;
+    ASSERT_EQ(info_->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(Text(name.get()), u"ISample");
+  }
+  EXPECT_EQ(info_.detach()->Release(), 0u);
 }
 
 TEST_F(TypeInfoTest, QueryInterfaceAndUnsupportedCalls) {
-  void* p = nullptr;
-  EXPECT_EQ(info_->QueryInterface(IID_ITypeInfo, &p), S_OK);
-  EXPECT_EQ(p, info_);
-  static_cast<ITypeInfo*>(p)->Release();
-  EXPECT_EQ(info_->QueryInterface(IID_ITypeLib, &p), E_NOINTERFACE);
-  EXPECT_EQ(p, nullptr);
-  EXPECT_EQ(lib_->QueryInterface(IID_ITypeLib, &p), S_OK);
-  EXPECT_EQ(p, lib_);
-  static_cast<ITypeLib*>(p)->Release();
+  am::ComPtr<ITypeInfo> sameInfo;
+  EXPECT_EQ(info_->QueryInterface(IID_ITypeInfo, sameInfo.put_void()), S_OK);
+  EXPECT_EQ(sameInfo.get(), info_.get());
+  am::ComPtr<ITypeLib> notLib;
+  EXPECT_EQ(info_->QueryInterface(IID_ITypeLib, notLib.put_void()), E_NOINTERFACE);
+  EXPECT_EQ(notLib.get(), nullptr);
+  am::ComPtr<ITypeLib> sameLib;
+  EXPECT_EQ(lib_->QueryInterface(IID_ITypeLib, sameLib.put_void()), S_OK);
+  EXPECT_EQ(sameLib.get(), lib_);
   ITypeComp* comp = reinterpret_cast<ITypeComp*>(&comp);
   EXPECT_EQ(info_->GetTypeComp(&comp), E_NOTIMPL);
   EXPECT_EQ(comp, nullptr);
