@@ -25,6 +25,9 @@
 
 namespace {
 
+// OLECHAR is wchar_t on Windows and char16_t on Linux; both are 16-bit units.
+BSTR MakeBstr(const char16_t* text) { return SysAllocString(reinterpret_cast<const OLECHAR*>(text)); }
+
 // Records every handle it is asked to close.
 struct RecordClose {
   std::vector<int>* closed = nullptr;
@@ -142,7 +145,7 @@ TEST(UniqueVariant, ClearsWhatItHoldsAndMovesIt) {
 }
 
 TEST(UniqueBstr, OwnsAndGivesUp) {
-  am::UniqueBstr s(SysAllocString(u"text"));
+  am::UniqueBstr s(MakeBstr(u"text"));
   ASSERT_TRUE(s);
   EXPECT_EQ(SysStringLen(s.get()), 4u);
   am::UniqueBstr t(std::move(s));
@@ -150,7 +153,7 @@ TEST(UniqueBstr, OwnsAndGivesUp) {
   BSTR raw = t.release();
   EXPECT_FALSE(t);
   t.reset(raw);
-  *t.put() = SysAllocString(u"other");  // the first string is freed
+  *t.put() = MakeBstr(u"other");  // the first string is freed
   EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(t.get())), u"other");
 }
 
@@ -158,8 +161,8 @@ TEST(UniqueExcepInfo, FreesItsStringsAndStartsEmpty) {
   am::UniqueExcepInfo info;
   EXCEPINFO* out = info.put();
   EXPECT_EQ(out->bstrDescription, nullptr);
-  out->bstrSource = SysAllocString(u"source");
-  out->bstrDescription = SysAllocString(u"description");
+  out->bstrSource = MakeBstr(u"source");
+  out->bstrDescription = MakeBstr(u"description");
   out->scode = E_FAIL;
   am::UniqueExcepInfo moved(std::move(info));
   EXPECT_EQ(info->bstrSource, nullptr);

@@ -8,12 +8,13 @@
 
 #include <ole2.h>
 
+#include "owners.h"
+
 namespace {
 
 std::u16string Take(BSTR s) {
-  std::u16string out = s != nullptr ? std::u16string(s, SysStringLen(s)) : u"<null>";
-  SysFreeString(s);
-  return out;
+  const am::UniqueBstr owned(s);
+  return s != nullptr ? std::u16string(s, SysStringLen(s)) : u"<null>";
 }
 
 // An IErrorInfo that records its reference count and its destruction.
@@ -69,15 +70,15 @@ TEST(RuntimeErrorInfo, CarriesWhatWasSetAndIsOneObject) {
   EXPECT_EQ(context, 7u);
 
   // Both interfaces answer the same identity.
-  IUnknown *a = nullptr, *b = nullptr;
-  ASSERT_EQ(create->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&a)), S_OK);
-  ASSERT_EQ(info->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&b)), S_OK);
-  EXPECT_EQ(a, b);
-  void *none = &g;
-  EXPECT_EQ(info->QueryInterface(IID_IDispatch, &none), E_NOINTERFACE);
-  EXPECT_EQ(none, nullptr);
-  a->Release();
-  b->Release();
+  {
+    am::ComPtr<IUnknown> a, b;
+    ASSERT_EQ(create->QueryInterface(IID_IUnknown, a.put_void()), S_OK);
+    ASSERT_EQ(info->QueryInterface(IID_IUnknown, b.put_void()), S_OK);
+    EXPECT_EQ(a.get(), b.get());
+    void *none = &g;
+    EXPECT_EQ(info->QueryInterface(IID_IDispatch, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+  }
   EXPECT_EQ(info->Release(), 1u);
   EXPECT_EQ(create->Release(), 0u);  // ASan reports a leak if the object survived
 }

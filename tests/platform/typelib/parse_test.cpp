@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "owners.h"
 #include "sample_object.h"
 #include "temp_folder.h"
 
@@ -44,16 +45,13 @@ TEST(TypeDescriptionParse, SampleLibraryAttributes) {
   EXPECT_EQ(attr->wLibFlags, 0);
   lib->ReleaseTLibAttr(attr);
 
-  BSTR name = nullptr, doc = nullptr, file = nullptr;
+  am::UniqueBstr name, doc, file;
   DWORD context = 0;
-  ASSERT_EQ(lib->GetDocumentation(-1, &name, &doc, &context, &file), S_OK);
-  EXPECT_EQ(Text(name), u"SampleLib");
-  EXPECT_EQ(Text(doc), u"Sample 2.3 Type Library");
-  EXPECT_EQ(Text(file), u"sample.hlp");
+  ASSERT_EQ(lib->GetDocumentation(-1, name.put(), doc.put(), &context, file.put()), S_OK);
+  EXPECT_EQ(Text(name.get()), u"SampleLib");
+  EXPECT_EQ(Text(doc.get()), u"Sample 2.3 Type Library");
+  EXPECT_EQ(Text(file.get()), u"sample.hlp");
   EXPECT_EQ(context, 17u);
-  SysFreeString(name);
-  SysFreeString(doc);
-  SysFreeString(file);
 
   ASSERT_EQ(lib->GetTypeInfoCount(), 2u);
   TYPEKIND kind{};
@@ -62,10 +60,9 @@ TEST(TypeDescriptionParse, SampleLibraryAttributes) {
   EXPECT_EQ(lib->GetTypeInfoType(1, &kind), S_OK);
   EXPECT_EQ(kind, TKIND_COCLASS);
   EXPECT_EQ(lib->GetTypeInfoType(2, &kind), TYPE_E_ELEMENTNOTFOUND);
-  ASSERT_EQ(lib->GetDocumentation(1, &name, nullptr, nullptr, nullptr), S_OK);
-  EXPECT_EQ(Text(name), u"Sample");
-  SysFreeString(name);
-  EXPECT_EQ(lib->GetDocumentation(2, &name, nullptr, nullptr, nullptr), TYPE_E_ELEMENTNOTFOUND);
+  ASSERT_EQ(lib->GetDocumentation(1, name.put(), nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Text(name.get()), u"Sample");
+  EXPECT_EQ(lib->GetDocumentation(2, name.put(), nullptr, nullptr, nullptr), TYPE_E_ELEMENTNOTFOUND);
   EXPECT_EQ(lib->Release(), 0u);
 }
 
@@ -83,13 +80,11 @@ TEST(TypeDescriptionParse, StringsEscapesAndUtf8) {
   std::string text = kMinimal;
   text.insert(text.find("interface"), "  helpstring \"caf\xC3\xA9 \\\"q\\\" \\\\ \xF0\x9F\x98\x80\" # note\n");
   HRESULT hr;
-  ITypeLib* lib = FromText(text, &hr);
+  const am::ComPtr<ITypeLib> lib(FromText(text, &hr));
   ASSERT_EQ(hr, S_OK);
-  BSTR doc = nullptr;
-  ASSERT_EQ(lib->GetDocumentation(-1, nullptr, &doc, nullptr, nullptr), S_OK);
-  EXPECT_EQ(Text(doc), u"caf\u00E9 \"q\" \\ \U0001F600");
-  SysFreeString(doc);
-  lib->Release();
+  am::UniqueBstr doc;
+  ASSERT_EQ(lib->GetDocumentation(-1, nullptr, doc.put(), nullptr, nullptr), S_OK);
+  EXPECT_EQ(Text(doc.get()), u"caf\u00E9 \"q\" \\ \U0001F600");
 }
 
 TEST(TypeDescriptionParse, CommentsBlankLinesCrLfAndBom) {
@@ -99,10 +94,9 @@ TEST(TypeDescriptionParse, CommentsBlankLinesCrLfAndBom) {
     text += c;
   }
   HRESULT hr;
-  ITypeLib* lib = FromText(text, &hr);
+  const am::ComPtr<ITypeLib> lib(FromText(text, &hr));
   ASSERT_EQ(hr, S_OK);
   EXPECT_EQ(lib->GetTypeInfoCount(), 1u);
-  lib->Release();
 }
 
 struct BadCase {
@@ -185,14 +179,13 @@ TEST(TypeDescriptionParse, EveryPrefixOfTheSampleIsHandled) {
   size_t accepted = 0;
   for (size_t n = 0; n <= text.size(); ++n) {
     HRESULT hr;
-    ITypeLib* lib = FromText(text.substr(0, n), &hr);
+    const am::ComPtr<ITypeLib> lib(FromText(text.substr(0, n), &hr));
     if (hr == S_OK) {
-      ASSERT_NE(lib, nullptr);
+      ASSERT_NE(lib.get(), nullptr);
       ++accepted;
-      lib->Release();
     } else {
       ASSERT_EQ(hr, TYPE_E_INVDATAREAD) << n;
-      ASSERT_EQ(lib, nullptr) << n;
+      ASSERT_EQ(lib.get(), nullptr) << n;
     }
   }
   // The whole text, and the text without its final line break, at least.
@@ -225,10 +218,9 @@ TEST_F(LoadTypeLibFile, MissingAndNonDescriptionFilesCannotBeLoaded) {
 
 TEST_F(LoadTypeLibFile, DescriptionAfterLongCommentIsRecognised) {
   const std::string text = "# " + std::string(10000, 'c') + "\n" + kMinimal;
-  ITypeLib* lib = nullptr;
-  ASSERT_EQ(LoadTypeLib(Write("long.typedesc", text).c_str(), &lib), S_OK);
+  am::ComPtr<ITypeLib> lib;
+  ASSERT_EQ(LoadTypeLib(Write("long.typedesc", text).c_str(), lib.put()), S_OK);
   EXPECT_EQ(lib->GetTypeInfoCount(), 1u);
-  lib->Release();
 }
 
 TEST_F(LoadTypeLibFile, LoadTypeLibExWithoutRegistration) {
