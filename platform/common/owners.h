@@ -186,12 +186,15 @@ class UniqueVariant {
   void reset() noexcept { VariantClear(&v_); }
   [[nodiscard]] VARIANT release() noexcept {
     const VARIANT v = v_;
+    v_ = VARIANT{};
     VariantInit(&v_);
     return v;
   }
 
  private:
-  VARIANT v_;
+  // Zeroed whole: code that fills the value before the type (a retval
+  // written through &v.llVal, say) must not find stale bits.
+  VARIANT v_{};
 };
 
 // The strings an EXCEPINFO carries back from IDispatch::Invoke.
