@@ -47,7 +47,7 @@ void ImageList::Sort() {
   const char16_t* units = units_.data();
   // Merging compares a quarter less often than introsort, and the compare is
   // what sorting names costs.
-  std::stable_sort(entries_.begin(), entries_.end(), [units](const Entry& a, const Entry& b) {
+  std::stable_sort(entries_.data(), entries_.data() + entries_.size(), [units](const Entry& a, const Entry& b) {
     return CompareNames({units + a.start, a.length}, {units + b.start, b.length}) < 0;
   });
 }
