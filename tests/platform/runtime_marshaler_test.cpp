@@ -8,6 +8,8 @@
 
 #include <ole2.h>
 
+#include "owners.h"
+
 namespace {
 
 // A minimal aggregating object that exposes the marshaler's IMarshal as its own.
@@ -53,11 +55,11 @@ TEST(RuntimeMarshaler, AggregatedMarshalCountsOnTheOuterObject) {
   EXPECT_EQ(marshal->Release(), 2u);
 
   // Identity: IUnknown through IMarshal is the outer object, not the inner one.
-  IUnknown *identity = nullptr;
-  ASSERT_EQ(marshal->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&identity)), S_OK);
-  EXPECT_EQ(identity, static_cast<IUnknown *>(&outer));
-  EXPECT_NE(identity, outer.inner);
-  identity->Release();
+  am::ComPtr<IUnknown> identity;
+  ASSERT_EQ(marshal->QueryInterface(IID_IUnknown, identity.put_void()), S_OK);
+  EXPECT_EQ(identity.get(), static_cast<IUnknown *>(&outer));
+  EXPECT_NE(identity.get(), outer.inner);
+  identity.reset();  // the counts below expect the outer reference back now
   // Any other query also goes to the outer object.
   int before = outer.queries.load();
   void *none = nullptr;
@@ -98,17 +100,15 @@ TEST(RuntimeMarshaler, WithoutAnOuterObjectItIsItsOwnIdentity) {
 }
 
 TEST(RuntimeMarshaler, MarshalsNothingInsideOneProcess) {
-  IUnknown *inner = nullptr;
-  ASSERT_EQ(CoCreateFreeThreadedMarshaler(nullptr, &inner), S_OK);
-  IMarshal *marshal = nullptr;
-  ASSERT_EQ(inner->QueryInterface(IID_IMarshal, reinterpret_cast<void **>(&marshal)), S_OK);
+  am::ComPtr<IUnknown> inner;
+  ASSERT_EQ(CoCreateFreeThreadedMarshaler(nullptr, inner.put()), S_OK);
+  am::ComPtr<IMarshal> marshal;
+  ASSERT_EQ(inner->QueryInterface(IID_IMarshal, marshal.put_void()), S_OK);
   DWORD size = 5;
   EXPECT_EQ(marshal->GetMarshalSizeMax(IID_IUnknown, nullptr, MSHCTX_INPROC, nullptr, MSHLFLAGS_NORMAL, &size),
             E_NOTIMPL);
   EXPECT_EQ(size, 0u);
   EXPECT_EQ(marshal->DisconnectObject(0), S_OK);
-  marshal->Release();
-  inner->Release();
   EXPECT_EQ(CoCreateFreeThreadedMarshaler(nullptr, nullptr), E_INVALIDARG);
 }
 
@@ -119,8 +119,8 @@ TEST(RuntimeMarshaler, CountsStayExactAcrossThreads) {
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([inner] {
       for (int i = 0; i < 1000; ++i) {
-        IMarshal *m = nullptr;
-        if (inner->QueryInterface(IID_IMarshal, reinterpret_cast<void **>(&m)) == S_OK) m->Release();
+        am::ComPtr<IMarshal> m;
+        (void)inner->QueryInterface(IID_IMarshal, m.put_void());
       }
     });
   for (auto &t : threads) t.join();
