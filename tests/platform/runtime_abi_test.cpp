@@ -9,6 +9,7 @@
 
 #include <ole2.h>
 
+#include "owners.h"
 #include "runtime_test_objects.h"
 
 namespace {
@@ -135,7 +136,8 @@ TEST(RuntimeAbi, TypeRecordsHaveWindowsFieldOrder) {
 }
 
 TEST(RuntimeAbi, BstrCarriesItsByteLengthBeforeTheTextAndANulAfter) {
-  BSTR s = SysAllocStringLen(u"ab\0c", 4);
+  am::UniqueBstr owned(SysAllocStringLen(u"ab\0c", 4));
+  BSTR s = owned.get();
   ASSERT_NE(s, nullptr);
   uint32_t prefix = 0;
   std::memcpy(&prefix, reinterpret_cast<const unsigned char *>(s) - 4, sizeof prefix);
@@ -143,7 +145,6 @@ TEST(RuntimeAbi, BstrCarriesItsByteLengthBeforeTheTextAndANulAfter) {
   EXPECT_EQ(s[2], 0);  // an embedded NUL is kept
   EXPECT_EQ(s[3], u'c');
   EXPECT_EQ(s[4], 0);
-  SysFreeString(s);
 }
 
 // Reads a function pointer from an object's vtable, as a C client would.
@@ -154,7 +155,8 @@ Fn Slot(void *object, int index) {
 }
 
 TEST(RuntimeAbi, InterfaceMethodsSitInComSlotOrder) {
-  auto *disp = new runtime_test::CountingDispatch(42);
+  am::ComPtr<runtime_test::CountingDispatch> owned(new runtime_test::CountingDispatch(42));
+  auto *disp = owned.get();
   // Slot 1 is AddRef, 2 Release, 3 GetTypeInfoCount, 6 Invoke.
   EXPECT_EQ((Slot<ULONG (*)(void *)>(disp, 1))(disp), 2u);
   UINT count = 7;
@@ -169,7 +171,6 @@ TEST(RuntimeAbi, InterfaceMethodsSitInComSlotOrder) {
             S_OK);
   EXPECT_EQ(result.lVal, 42);
   EXPECT_EQ((Slot<ULONG (*)(void *)>(disp, 2))(disp), 1u);
-  disp->Release();
 }
 
 // The last method of each interface must sit in its Windows slot.
