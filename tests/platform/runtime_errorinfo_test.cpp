@@ -85,30 +85,31 @@ TEST(RuntimeErrorInfo, CarriesWhatWasSetAndIsOneObject) {
 
 TEST(RuntimeErrorInfo, GetHandsTheObjectOverAndEmptiesTheSlot) {
   std::atomic<int> destroyed{0};
-  auto *info = new CountedErrorInfo(&destroyed);
+  am::ComPtr<CountedErrorInfo> mine(new CountedErrorInfo(&destroyed));
+  auto *info = mine.get();
   ASSERT_EQ(SetErrorInfo(0, info), S_OK);
   EXPECT_EQ(info->refs.load(), 2u);  // the slot holds a reference of its own
-  info->Release();
+  mine.reset();  // from here only the slot keeps it alive
 
-  IErrorInfo *got = nullptr;
-  ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
-  EXPECT_EQ(got, info);
+  am::ComPtr<IErrorInfo> got;
+  ASSERT_EQ(GetErrorInfo(0, got.put()), S_OK);
+  EXPECT_EQ(got.get(), info);
   EXPECT_EQ(info->refs.load(), 1u);  // the slot's reference passed to the caller
   IErrorInfo *again = reinterpret_cast<IErrorInfo *>(1);
   EXPECT_EQ(GetErrorInfo(0, &again), S_FALSE);
   EXPECT_EQ(again, nullptr);
-  got->Release();
+  got.reset();
   EXPECT_EQ(destroyed.load(), 1);
 }
 
 TEST(RuntimeErrorInfo, SettingReplacesAndReleasesThePrevious) {
   std::atomic<int> destroyed{0};
-  auto *first = new CountedErrorInfo(&destroyed);
-  auto *second = new CountedErrorInfo(&destroyed);
-  SetErrorInfo(0, first);
-  first->Release();
-  SetErrorInfo(0, second);
-  second->Release();
+  am::ComPtr<CountedErrorInfo> first(new CountedErrorInfo(&destroyed));
+  am::ComPtr<CountedErrorInfo> second(new CountedErrorInfo(&destroyed));
+  SetErrorInfo(0, first.get());
+  first.reset();
+  SetErrorInfo(0, second.get());
+  second.reset();
   EXPECT_EQ(destroyed.load(), 1);
   SetErrorInfo(0, nullptr);  // clearing releases too
   EXPECT_EQ(destroyed.load(), 2);
@@ -129,13 +130,11 @@ TEST(RuntimeErrorInfo, EachThreadHasItsOwnSlot) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 200; ++i) {
-        auto *mine = new CountedErrorInfo(&destroyed);
-        SetErrorInfo(0, mine);
-        mine->Release();
+        am::ComPtr<CountedErrorInfo> mine(new CountedErrorInfo(&destroyed));
+        SetErrorInfo(0, mine.get());
         std::this_thread::yield();
-        IErrorInfo *got = nullptr;
-        if (GetErrorInfo(0, &got) != S_OK || got != mine) ++mismatches;
-        if (got != nullptr) got->Release();
+        am::ComPtr<IErrorInfo> got;
+        if (GetErrorInfo(0, got.put()) != S_OK || got.get() != mine.get()) ++mismatches;
       }
     });
   }
@@ -147,9 +146,8 @@ TEST(RuntimeErrorInfo, EachThreadHasItsOwnSlot) {
 TEST(RuntimeErrorInfo, AThreadThatEndsReleasesWhatItLeftBehind) {
   std::atomic<int> destroyed{0};
   std::thread worker([&] {
-    auto *left = new CountedErrorInfo(&destroyed);
-    SetErrorInfo(0, left);
-    left->Release();
+    am::ComPtr<CountedErrorInfo> left(new CountedErrorInfo(&destroyed));
+    SetErrorInfo(0, left.get());
   });
   worker.join();
   EXPECT_EQ(destroyed.load(), 1);
