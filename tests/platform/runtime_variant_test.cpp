@@ -7,6 +7,7 @@
 
 #include <ole2.h>
 
+#include "owners.h"
 #include "runtime_test_objects.h"
 
 namespace {
@@ -18,31 +19,33 @@ std::u16string Text(BSTR s) { return std::u16string(s, SysStringLen(s)); }
 
 TEST(RuntimeBstr, AllocatesCountedStrings) {
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
-  BSTR empty = SysAllocString(u"");
+  const am::UniqueBstr emptyOwner(SysAllocString(u""));
+  BSTR empty = emptyOwner.get();
   ASSERT_NE(empty, nullptr);
   EXPECT_EQ(SysStringLen(empty), 0u);
-  SysFreeString(empty);
 
-  BSTR blank = SysAllocStringLen(nullptr, 3);
+  const am::UniqueBstr blankOwner(SysAllocStringLen(nullptr, 3));
+  BSTR blank = blankOwner.get();
   ASSERT_NE(blank, nullptr);
   EXPECT_EQ(SysStringLen(blank), 3u);
   EXPECT_EQ(SysStringByteLen(blank), 6u);
   EXPECT_EQ(blank[3], 0);
-  SysFreeString(blank);
 
-  BSTR odd = SysAllocStringByteLen("abc", 3);
+  const am::UniqueBstr oddOwner(SysAllocStringByteLen("abc", 3));
+  BSTR odd = oddOwner.get();
   ASSERT_NE(odd, nullptr);
   EXPECT_EQ(SysStringByteLen(odd), 3u);
   EXPECT_EQ(SysStringLen(odd), 1u);
-  SysFreeString(odd);
 
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   SysFreeString(nullptr);
 
-  BSTR s = SysAllocString(u"one");
+  // The reallocation writes through the owner's own slot.
+  am::UniqueBstr sOwner;
+  BSTR &s = *sOwner.put();
+  s = SysAllocString(u"one");
   ASSERT_TRUE(SysReAllocString(&s, u"three"));
   EXPECT_EQ(Text(s), u"three");
-  SysFreeString(s);
 }
 
 TEST(RuntimeVariant, ClearFreesOwnedValuesButNotReferences) {
@@ -80,7 +83,8 @@ TEST(RuntimeVariant, ClearFreesOwnedValuesButNotReferences) {
 }
 
 TEST(RuntimeVariant, CopyIsDeepForTextAndCountsObjectReferences) {
-  VARIANT src, dst;
+  am::UniqueVariant srcOwner, dstOwner;
+  VARIANT &src = *srcOwner, &dst = *dstOwner;
   VariantInit(&src);
   VariantInit(&dst);
   src.vt = VT_BSTR;
@@ -94,8 +98,8 @@ TEST(RuntimeVariant, CopyIsDeepForTextAndCountsObjectReferences) {
   EXPECT_EQ(Text(dst.bstrVal), u"page");
   EXPECT_EQ(VariantCopy(&dst, &dst), S_OK);  // copying onto itself changes nothing
   EXPECT_EQ(Text(dst.bstrVal), u"page");
-  VariantClear(&src);
-  VariantClear(&dst);
+  srcOwner.reset();
+  dstOwner.reset();
 
   auto *obj = new CountingDispatch();
   src.vt = VT_DISPATCH;
@@ -103,8 +107,8 @@ TEST(RuntimeVariant, CopyIsDeepForTextAndCountsObjectReferences) {
   ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
   EXPECT_EQ(obj->refs.load(), 2u);
   EXPECT_EQ(dst.pdispVal, obj);
-  VariantClear(&dst);
-  VariantClear(&src);  // the last reference: ASan reports a leak if it survives
+  dstOwner.reset();
+  srcOwner.reset();  // the last reference: ASan reports a leak if it survives
 
   VARIANT nullText;
   nullText.vt = VT_BSTR;
@@ -119,17 +123,20 @@ TEST(RuntimeVariant, CopyIsDeepForTextAndCountsObjectReferences) {
 }
 
 TEST(RuntimeVariant, CopyIndFollowsReferencesAndOwnsTheResult) {
-  BSTR held = SysAllocString(u"by ref");
-  VARIANT ref;
+  const am::UniqueBstr heldOwner(SysAllocString(u"by ref"));
+  BSTR held = heldOwner.get();
+  am::UniqueVariant refOwner;
+  VARIANT &ref = *refOwner;
   ref.vt = VT_BYREF | VT_BSTR;
   ref.pbstrVal = &held;
-  VARIANT dst;
+  am::UniqueVariant dstOwner;
+  VARIANT &dst = *dstOwner;
   VariantInit(&dst);
   ASSERT_EQ(VariantCopyInd(&dst, &ref), S_OK);
   ASSERT_EQ(dst.vt, VT_BSTR);
   EXPECT_NE(dst.bstrVal, held);
   EXPECT_EQ(Text(dst.bstrVal), u"by ref");
-  VariantClear(&dst);
+  dstOwner.reset();
 
   VARIANT inner;
   inner.vt = VT_I4;
@@ -145,8 +152,6 @@ TEST(RuntimeVariant, CopyIndFollowsReferencesAndOwnsTheResult) {
   ASSERT_EQ(VariantCopyInd(&ref, &ref), S_OK);
   ASSERT_EQ(ref.vt, VT_BSTR);
   EXPECT_NE(ref.bstrVal, held);
-  VariantClear(&ref);
-  SysFreeString(held);
 
   // A reference to a reference to a variant is refused.
   VARIANT twice;
@@ -159,7 +164,8 @@ TEST(RuntimeVariant, CopyIndFollowsReferencesAndOwnsTheResult) {
 }
 
 TEST(RuntimeVariant, ChangeTypeLeavesTheTargetAloneOnFailure) {
-  VARIANT src, dst;
+  am::UniqueVariant srcOwner, dstOwner;
+  VARIANT &src = *srcOwner, &dst = *dstOwner;
   src.vt = VT_BSTR;
   src.bstrVal = SysAllocString(u"not a number");
   dst.vt = VT_I4;
@@ -168,12 +174,13 @@ TEST(RuntimeVariant, ChangeTypeLeavesTheTargetAloneOnFailure) {
   EXPECT_EQ(dst.vt, VT_I4);
   EXPECT_EQ(dst.lVal, 99);
   // A null BSTR is no number either, but it is an empty string.
-  SysFreeString(src.bstrVal);
+  srcOwner.reset();
+  src.vt = VT_BSTR;
   src.bstrVal = nullptr;
   EXPECT_EQ(VariantChangeType(&dst, &src, 0, VT_I4), DISP_E_TYPEMISMATCH);
   ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_BSTR), S_OK);
   EXPECT_EQ(SysStringLen(dst.bstrVal), 0u);
-  VariantClear(&dst);
+  dstOwner.reset();
 
   VARIANT i4;
   i4.vt = VT_I4;
@@ -184,25 +191,29 @@ TEST(RuntimeVariant, ChangeTypeLeavesTheTargetAloneOnFailure) {
 }
 
 TEST(RuntimeVariant, ChangeTypeWritesOverAndReleasesTheOldTarget) {
-  VARIANT src, dst;
+  VARIANT src;
+  am::UniqueVariant dstOwner;
+  VARIANT &dst = *dstOwner;
   src.vt = VT_I4;
   src.lVal = -42;
   dst.vt = VT_BSTR;
   dst.bstrVal = SysAllocString(u"replaced");  // freed by the conversion, or ASan reports a leak
   ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_BSTR), S_OK);
   EXPECT_EQ(Text(dst.bstrVal), u"-42");
-  VariantClear(&dst);
 }
 
 TEST(RuntimeVariant, ObjectsConvertThroughTheirDefaultProperty) {
   auto *obj = new CountingDispatch(1234);
-  VARIANT src, dst;
+  // src ends up holding a stack object, so it is cleared by hand, once.
+  VARIANT src;
+  am::UniqueVariant dstOwner;
+  VARIANT &dst = *dstOwner;
   src.vt = VT_DISPATCH;
   src.pdispVal = obj;
   VariantInit(&dst);
   ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_BSTR), S_OK);
   EXPECT_EQ(Text(dst.bstrVal), u"1234");
-  VariantClear(&dst);
+  dstOwner.reset();
   EXPECT_EQ(obj->invokes.load(), 1);
   EXPECT_EQ(VariantChangeType(&dst, &src, VARIANT_NOVALUEPROP, VT_I4), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(obj->invokes.load(), 1);
@@ -212,13 +223,14 @@ TEST(RuntimeVariant, ObjectsConvertThroughTheirDefaultProperty) {
   ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_UNKNOWN), S_OK);
   EXPECT_EQ(dst.vt, VT_UNKNOWN);
   EXPECT_EQ(obj->refs.load(), 2u);
-  VARIANT back;
+  am::UniqueVariant backOwner;
+  VARIANT &back = *backOwner;
   VariantInit(&back);
   ASSERT_EQ(VariantChangeType(&back, &dst, 0, VT_DISPATCH), S_OK);
   EXPECT_EQ(back.pdispVal, obj);
   EXPECT_EQ(obj->refs.load(), 3u);
-  VariantClear(&back);
-  VariantClear(&dst);
+  backOwner.reset();
+  dstOwner.reset();
   EXPECT_EQ(obj->refs.load(), 1u);
   VariantClear(&src);
 
@@ -233,26 +245,28 @@ TEST(RuntimeVariant, ObjectsConvertThroughTheirDefaultProperty) {
 
 TEST(RuntimeVariant, ByReferenceTextIsCopiedNotTaken) {
   BSTR held = SysAllocString(u"  7 ");
-  VARIANT var;
+  am::UniqueVariant varOwner;
+  VARIANT &var = *varOwner;
   var.vt = VT_BSTR;
   var.bstrVal = held;
   VARIANT ref;
   ref.vt = VT_BYREF | VT_VARIANT;
   ref.pvarVal = &var;
-  VARIANT dst;
+  am::UniqueVariant dstOwner;
+  VARIANT &dst = *dstOwner;
   VariantInit(&dst);
   ASSERT_EQ(VariantChangeType(&dst, &ref, 0, VT_BSTR), S_OK);
   EXPECT_NE(dst.bstrVal, held);
   EXPECT_EQ(Text(dst.bstrVal), u"  7 ");
-  VariantClear(&dst);
+  dstOwner.reset();
   ASSERT_EQ(VariantChangeType(&dst, &ref, 0, VT_UI1), S_OK);
   EXPECT_EQ(dst.bVal, 7);
   EXPECT_EQ(var.bstrVal, held);  // the caller's variable is untouched
-  VariantClear(&var);
 }
 
 TEST(RuntimeVariant, CurrencyAndDateTargets) {
-  VARIANT src, dst;
+  am::UniqueVariant srcOwner, dstOwner;
+  VARIANT &src = *srcOwner, &dst = *dstOwner;
   VariantInit(&dst);
   src.vt = VT_R8;
   src.dblVal = -1.5;
@@ -266,9 +280,9 @@ TEST(RuntimeVariant, CurrencyAndDateTargets) {
   EXPECT_EQ(dst.cyVal.int64, 123456);
   ASSERT_EQ(VariantChangeType(&dst, &dst, 0, VT_BSTR), S_OK);
   EXPECT_EQ(Text(dst.bstrVal), u"12.3456");
-  VariantClear(&dst);
+  dstOwner.reset();
   EXPECT_EQ(VariantChangeType(&dst, &src, 0, VT_DATE), DISP_E_BADVARTYPE);  // dates are not parsed
-  VariantClear(&src);
+  srcOwner.reset();
   src.vt = VT_I4;
   src.lVal = 2;
   ASSERT_EQ(VariantChangeType(&dst, &src, 0, VT_DATE), S_OK);
