@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "owners.h"
 #include "sample_object.h"
 
 namespace typelib_test {
@@ -84,24 +85,24 @@ class InvokeTest : public ::testing::Test {
   void SetUp() override {
     lib_ = LoadSample();
     ASSERT_NE(lib_, nullptr);
-    ASSERT_EQ(lib_->GetTypeInfoOfGuid(kIidSample, &info_), S_OK);
-    object_ = std::make_unique<SampleObject>(info_, true);
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(kIidSample, info_.put()), S_OK);
+    object_ = std::make_unique<SampleObject>(info_.get(), true);
     VariantInit(&result_);
   }
   void TearDown() override {
-    VariantClear(&result_);
+    resultOwner_.reset();  // before the count: the result may hold the object
     if (object_) {
       // Every reference Invoke took on the object was given back.
       EXPECT_EQ(object_->refs(), 1u);
       object_.reset();
     }
-    if (info_) info_->Release();
+    info_.reset();  // the library's count below expects its type info back
     if (lib_) {
       EXPECT_EQ(lib_->Release(), 0u);
     }
   }
   HRESULT Call(DISPID id, WORD flags, DISPPARAMS* params) {
-    VariantClear(&result_);
+    resultOwner_.reset();
     argErr_ = 9999;
     return object_->Invoke(id, IID_NULL, 0, flags, params, &result_, &excep_, &argErr_);
   }
@@ -109,18 +110,16 @@ class InvokeTest : public ::testing::Test {
     EXPECT_EQ(result_.vt, VT_BSTR);
     return result_.vt == VT_BSTR ? Text(result_.bstrVal) : u"";
   }
-  void ClearExcep() {
-    SysFreeString(excep_.bstrSource);
-    SysFreeString(excep_.bstrDescription);
-    SysFreeString(excep_.bstrHelpFile);
-    excep_ = {};
-  }
+  void ClearExcep() { excepOwner_.reset(); }
 
   ITypeLib* lib_ = nullptr;
-  ITypeInfo* info_ = nullptr;
+  am::ComPtr<ITypeInfo> info_;
   std::unique_ptr<SampleObject> object_;
-  VARIANT result_{};
-  EXCEPINFO excep_{};
+  // The tests read and write the plain structures; the owners free them.
+  am::UniqueVariant resultOwner_;
+  VARIANT& result_ = *resultOwner_;
+  am::UniqueExcepInfo excepOwner_;
+  EXCEPINFO& excep_ = *excepOwner_.put();
   UINT argErr_ = 0;
 };
 
@@ -217,7 +216,8 @@ TEST_F(InvokeTest, VariantParameterReceivesByReferenceArgumentsAsTheyCame) {
 }
 
 TEST_F(InvokeTest, ByReferenceSourcesAreCoerced) {
-  BSTR text = SysAllocString(u"12");
+  const am::UniqueBstr textOwner(SysAllocString(u"12"));
+  BSTR text = textOwner.get();
   VARIANT shortValue;
   VariantInit(&shortValue);
   shortValue.vt = VT_I2;
@@ -226,26 +226,28 @@ TEST_F(InvokeTest, ByReferenceSourcesAreCoerced) {
   Args args{I4(0), Ref(VT_BSTR, &text), Ref(VT_VARIANT, &shortValue), Ref(VT_R8, &scale)};
   ASSERT_EQ(Call(3, DISPATCH_METHOD, args.Params()), S_OK);
   EXPECT_EQ(ResultText(), u"v=3:0 n=12 t=-3 s=0.5");
-  SysFreeString(text);
 }
 
 TEST_F(InvokeTest, ByReferenceParametersChangeTheCallersStorage) {
-  BSTR left = SysAllocString(u"hey");
+  // The member replaces the string through the owner's own slot.
+  am::UniqueBstr leftOwner;
+  BSTR& left = *leftOwner.put();
+  left = SysAllocString(u"hey");
   LONG right = 21;
   Args direct{Ref(VT_BSTR, &left), Ref(VT_I4, &right)};
   ASSERT_EQ(Call(4, DISPATCH_METHOD, direct.Params()), S_OK);
   EXPECT_EQ(Text(left), u"hey!");
   EXPECT_EQ(right, 42);
-  SysFreeString(left);
 
   // Variables a script passes as VT_BYREF|VT_VARIANT holding the right type.
-  VARIANT leftVar = Str(u"x");
+  am::UniqueVariant leftVarOwner;
+  VARIANT& leftVar = *leftVarOwner;
+  leftVar = Str(u"x");
   VARIANT rightVar = I4(5);
   Args viaVariant{Ref(VT_VARIANT, &leftVar), Ref(VT_VARIANT, &rightVar)};
   ASSERT_EQ(Call(4, DISPATCH_METHOD, viaVariant.Params()), S_OK);
   EXPECT_EQ(Text(leftVar.bstrVal), u"x!");
   EXPECT_EQ(rightVar.lVal, 10);
-  VariantClear(&leftVar);
 
   // Values of another type go through a temporary: the call works and the
   // caller's values stay as they were.
@@ -270,16 +272,18 @@ TEST_F(InvokeTest, VariantPointerParameter) {
 }
 
 TEST_F(InvokeTest, OutputParameters) {
-  BSTR text = nullptr;
-  VARIANT value;
+  am::UniqueBstr textOwner;
+  BSTR& text = *textOwner.put();
+  am::UniqueVariant valueOwner;
+  VARIANT& value = *valueOwner;
   VariantInit(&value);
   Args byRef{Ref(VT_BSTR, &text), Ref(VT_VARIANT, &value)};
   ASSERT_EQ(Call(9, DISPATCH_METHOD, byRef.Params()), S_OK);
   EXPECT_EQ(Text(text), u"made");
   ASSERT_EQ(value.vt, VT_BSTR);
   EXPECT_EQ(Text(value.bstrVal), u"made too");
-  SysFreeString(text);
-  VariantClear(&value);
+  textOwner.reset();
+  valueOwner.reset();
   // Plain values: the outputs land in temporaries and are freed there, and
   // nothing the caller passed is freed or lost (the leak checker watches).
   Args plain{Str(u"in"), Str(u"in too")};
@@ -359,13 +363,12 @@ TEST_F(InvokeTest, FailingMemberWithoutExceptionInformationReturnsItsCode) {
   EXPECT_EQ(object_->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, args.Params(), &result_, nullptr, &argErr_),
             static_cast<HRESULT>(0x80040203));
   // The error information was not taken: it is still the thread's.
-  IErrorInfo* left = nullptr;
-  ASSERT_EQ(GetErrorInfo(0, &left), S_OK);
-  BSTR description = nullptr;
+  am::ComPtr<IErrorInfo> left;
+  ASSERT_EQ(GetErrorInfo(0, left.put()), S_OK);
+  am::UniqueBstr descriptionOwner;
+  BSTR& description = *descriptionOwner.put();
   left->GetDescription(&description);
   EXPECT_EQ(Text(description), u"it failed");
-  SysFreeString(description);
-  left->Release();
 }
 
 TEST_F(InvokeTest, PutLeavesTheResultVariantAlone) {
@@ -379,16 +382,15 @@ TEST_F(InvokeTest, PutLeavesTheResultVariantAlone) {
 }
 
 TEST_F(InvokeTest, FailingMemberWithoutErrorInfoSupportReturnsItsCode) {
-  SampleObject plain(info_, false);
+  SampleObject plain(info_.get(), false);
   Args args{I4(static_cast<LONG>(0x80040202))};
   EXPECT_EQ(plain.Invoke(5, IID_NULL, 0, DISPATCH_METHOD, args.Params(), &result_, &excep_, &argErr_),
             static_cast<HRESULT>(0x80040202));
   EXPECT_EQ(excep_.bstrDescription, nullptr);
   EXPECT_EQ(plain.refs(), 1u);
   // The member's error information stays the thread's.
-  IErrorInfo* left = nullptr;
-  ASSERT_EQ(GetErrorInfo(0, &left), S_OK);
-  left->Release();
+  am::ComPtr<IErrorInfo> left;
+  ASSERT_EQ(GetErrorInfo(0, left.put()), S_OK);
 }
 
 TEST_F(InvokeTest, RegistersAndStackAllCarryTheirArguments) {
@@ -402,14 +404,13 @@ TEST_F(InvokeTest, RegistersAndStackAllCarryTheirArguments) {
 TEST_F(InvokeTest, ThroughTheVtableViewToo) {
   HREFTYPE ref = 0;
   ASSERT_EQ(info_->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
-  ITypeInfo* view = nullptr;
-  ASSERT_EQ(info_->GetRefTypeInfo(ref, &view), S_OK);
+  am::ComPtr<ITypeInfo> view;
+  ASSERT_EQ(info_->GetRefTypeInfo(ref, view.put()), S_OK);
   Args args{I4(1), I4(2), Str(u"v"), R8(4)};
   ASSERT_EQ(view->Invoke(static_cast<ISample*>(object_.get()), 3, DISPATCH_METHOD, args.Params(), &result_, nullptr,
                          nullptr),
             S_OK);
   EXPECT_EQ(ResultText(), u"v=3:1 n=2 t=v s=4");
-  view->Release();
 }
 
 TEST_F(InvokeTest, ConcurrentCallsOnOneTypeInfo) {
@@ -419,14 +420,13 @@ TEST_F(InvokeTest, ConcurrentCallsOnOneTypeInfo) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 200; ++i) {
         Args args{I4(t), I4(i), Str(u"x"), R8(1)};
-        VARIANT result;
-        VariantInit(&result);
+        am::UniqueVariant resultOwner;
+        VARIANT& result = *resultOwner;
         const HRESULT hr = info_->Invoke(static_cast<ISample*>(object_.get()), 3, DISPATCH_METHOD, args.Params(),
                                          &result, nullptr, nullptr);
         const std::u16string expected =
             u"v=3:" + std::u16string(1, static_cast<char16_t>(u'0' + t)) + u" n=";
         if (hr == S_OK && result.vt == VT_BSTR && Text(result.bstrVal).rfind(expected, 0) == 0) ++ok[t];
-        VariantClear(&result);
       }
     });
   }
