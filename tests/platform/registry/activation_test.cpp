@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "owners.h"
 #include "registry_scratch.h"
 #include "test_server.h"
 
@@ -15,13 +16,13 @@ namespace {
 const char* kClsidText = "{6E1B8A52-3C4D-4F5E-9A0B-1C2D3E4F5A6B}";
 
 void SetDefault(const std::string& path, const std::string& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+  am::UniqueHkey key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                            nullptr),
             ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+  ASSERT_EQ(RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>(value.size() + 1)),
             ERROR_SUCCESS);
-  RegCloseKey(key);
 }
 
 std::string RuntimePath() {
@@ -55,10 +56,9 @@ TEST_F(Activation, AProgIdCreatesTheRegisteredClass) {
   CLSID clsid{};
   ASSERT_EQ(CLSIDFromProgID(u"test.server.1", &clsid), S_OK);
   EXPECT_TRUE(IsEqualCLSID(clsid, testserver::kClsid));
-  LPOLESTR progId = nullptr;
-  ASSERT_EQ(ProgIDFromCLSID(clsid, &progId), S_OK);
-  EXPECT_EQ(std::u16string(progId), u"Test.Server.1");
-  CoTaskMemFree(progId);
+  am::UniqueTaskMemory<OLECHAR> progId;
+  ASSERT_EQ(ProgIDFromCLSID(clsid, progId.put()), S_OK);
+  EXPECT_EQ(std::u16string(progId.get()), u"Test.Server.1");
 
   testserver::ITestValue* value = nullptr;
   ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, testserver::kIidValue,
@@ -70,13 +70,12 @@ TEST_F(Activation, AProgIdCreatesTheRegisteredClass) {
   EXPECT_EQ(n, 42);
   EXPECT_EQ(value->Release(), 0u);
 
-  IClassFactory* factory = nullptr;
-  ASSERT_EQ(CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-  IUnknown* outer = factory;  // any object will do as a would-be outer
+  am::ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_IClassFactory, factory.put_void()), S_OK);
+  IUnknown* outer = factory.get();  // any object will do as a would-be outer
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
   EXPECT_EQ(out, nullptr);
-  factory->Release();
 }
 
 TEST_F(Activation, MissingRegistrationsGiveTheWindowsCodes) {
