@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "owners.h"
 #include "registry_scratch.h"
 #include "test_server.h"
 
@@ -17,12 +18,11 @@ std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.e
 
 // The default (or named) string value of HKCR\path, or "<missing>".
 std::string Value(const std::string& path, const char* name = nullptr, HKEY root = HKEY_CLASSES_ROOT) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<missing>";
+  am::UniqueHkey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return "<missing>";
   char buf[1024] = "";
   DWORD size = sizeof buf, type = 0;
-  LSTATUS st = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-  RegCloseKey(key);
+  LSTATUS st = RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
   if (st != ERROR_SUCCESS) return "<no value>";
   return type == REG_SZ ? std::string(buf) : "<type " + std::to_string(type) + ">";
 }
@@ -33,12 +33,12 @@ bool Exists(const std::string& path) { return Value(path) != "<missing>"; }
 std::string UserValue(const std::string& path) { return Value("Software\\Classes\\" + path, nullptr, HKEY_CURRENT_USER); }
 
 void SetDefault(const std::string& path, const std::string& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+  am::UniqueHkey key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                            nullptr),
             ERROR_SUCCESS);
-  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+  RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                  static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(key);
 }
 
 class TypeLibRegistration : public ::testing::Test {
@@ -48,13 +48,12 @@ class TypeLibRegistration : public ::testing::Test {
     ASSERT_EQ(LoadTypeLib(path_.c_str(), &lib_), S_OK);
     ASSERT_NE(lib_, nullptr);
   }
-  void TearDown() override {
-    if (lib_ != nullptr) lib_->Release();
-  }
 
   regtest::ScratchKey scratch_;
   std::u16string path_ = Wide(TEST_SERVER);
-  ITypeLib* lib_ = nullptr;
+  // The tests pass the plain pointer; the owner releases it.
+  am::ComPtr<ITypeLib> libOwner_;
+  ITypeLib*& lib_ = *libOwner_.put();
 };
 
 TEST_F(TypeLibRegistration, WritesTheKeysWindowsWrites) {
@@ -79,7 +78,8 @@ TEST_F(TypeLibRegistration, WritesTheKeysWindowsWrites) {
 }
 
 TEST_F(TypeLibRegistration, LoadRegTypeLibFindsTheRegisteredFile) {
-  ITypeLib* found = nullptr;
+  am::ComPtr<ITypeLib> foundOwner;
+  ITypeLib*& found = *foundOwner.put();
   EXPECT_EQ(LoadRegTypeLib(testserver::kLibid, 1, 0, 0, &found), TYPE_E_LIBNOTREGISTERED);
   ASSERT_EQ(RegisterTypeLib(lib_, path_.c_str(), nullptr), S_OK);
   ASSERT_EQ(LoadRegTypeLib(testserver::kLibid, 1, 0, 0, &found), S_OK);
@@ -88,10 +88,10 @@ TEST_F(TypeLibRegistration, LoadRegTypeLibFindsTheRegisteredFile) {
   EXPECT_TRUE(IsEqualGUID(attr->guid, testserver::kLibid));
   EXPECT_EQ(attr->wMajorVerNum, 1);
   found->ReleaseTLibAttr(attr);
-  found->Release();
+  foundOwner.reset();
   // A locale not registered falls back to the neutral one.
   ASSERT_EQ(LoadRegTypeLib(testserver::kLibid, 1, 0, 0x0409, &found), S_OK);
-  found->Release();
+  foundOwner.reset();
   EXPECT_EQ(LoadRegTypeLib(testserver::kLibid, 2, 0, 0, &found), TYPE_E_LIBNOTREGISTERED);
   EXPECT_EQ(LoadRegTypeLib(testserver::kLibid, 1, 1, 0, &found), TYPE_E_LIBNOTREGISTERED);
   EXPECT_EQ(found, nullptr);
