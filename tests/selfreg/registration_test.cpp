@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "class_factory.h"
+#include "owners.h"
 #include "registration.h"
 #include "temp_folder.h"
 
@@ -118,13 +119,12 @@ class LoadedCopy {
 
 // The default value of a key under HKEY_CLASSES_ROOT, or "<none>".
 std::string DefaultValue(const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<none>";
+  am::UniqueHkey key;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return "<none>";
   char value[1024] = {};
   DWORD size = sizeof value - 1;
   DWORD type = 0;
-  const LSTATUS status = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-  RegCloseKey(key);
+  const LSTATUS status = RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
   return status == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "<none>";
 }
 
@@ -133,12 +133,15 @@ std::string Narrow(BSTR text) { return std::string(text, text + SysStringLen(tex
 TEST_F(Registration, TypeLibraryFromTheModuleItself) {
   state_.module = LoadLibraryA(AM_TEST_MODULE);
   ASSERT_NE(state_.module, nullptr);
-  ITypeLib* library = nullptr;
-  BSTR path = nullptr;
+  // The outputs land in the owners' own slots.
+  am::ComPtr<ITypeLib> libraryOwner;
+  ITypeLib*& library = *libraryOwner.put();
+  am::UniqueBstr pathOwner;
+  BSTR& path = *pathOwner.put();
   ASSERT_EQ(server::LoadModuleTypeLibrary(state_, &library, &path), S_OK);
   EXPECT_EQ(Narrow(path), fs::path(AM_TEST_MODULE).string());
-  library->Release();
-  SysFreeString(path);
+  libraryOwner.reset();
+  pathOwner.reset();
   FreeLibrary(static_cast<HMODULE>(state_.module));
 }
 
@@ -148,8 +151,11 @@ TEST_F(Registration, TypeLibraryFromTheTlbBesideTheModule) {
   LoadedCopy copy(folder / "plugin.so");
   ASSERT_NE(copy.Get(), nullptr);
   state_.module = copy.Get();
-  ITypeLib* library = nullptr;
-  BSTR path = nullptr;
+  // The outputs land in the owners' own slots.
+  am::ComPtr<ITypeLib> libraryOwner;
+  ITypeLib*& library = *libraryOwner.put();
+  am::UniqueBstr pathOwner;
+  BSTR& path = *pathOwner.put();
   EXPECT_TRUE(FAILED(server::LoadModuleTypeLibrary(state_, &library, &path)));
   EXPECT_EQ(library, nullptr);
   EXPECT_EQ(path, nullptr);
@@ -160,8 +166,8 @@ TEST_F(Registration, TypeLibraryFromTheTlbBesideTheModule) {
   fs::copy_file(AM_TYPEDESC, folder / "plugin.tlb");
   ASSERT_EQ(server::LoadModuleTypeLibrary(state_, &library, &path), S_OK);
   EXPECT_EQ(Narrow(path), (folder / "plugin.tlb").string());
-  library->Release();
-  SysFreeString(path);
+  libraryOwner.reset();
+  pathOwner.reset();
 
   // Registered from there, with its folder as the help folder.
   ASSERT_EQ(server::RegisterModuleTypeLibrary(state_), S_OK);
@@ -171,9 +177,9 @@ TEST_F(Registration, TypeLibraryFromTheTlbBesideTheModule) {
 
   // And unregistered again through the function looked up at run time.
   EXPECT_EQ(server::UnregisterModuleTypeLibrary(state_), S_OK);
-  HKEY key = nullptr;
+  am::UniqueHkey keyOwner;
+  HKEY& key = *keyOwner.put();
   EXPECT_NE(RegOpenKeyExA(HKEY_CLASSES_ROOT, base.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
-  if (key != nullptr) RegCloseKey(key);
 }
 
 TEST_F(Registration, ModulePathIsTheLoadedFile) {
