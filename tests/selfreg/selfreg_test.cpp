@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "owners.h"
 #include "read_file.h"
 #include "temp_folder.h"
 
@@ -158,11 +159,11 @@ TEST_F(SelfRegistration, RegisteringTwiceLeavesTheSameStore) {
   ASSERT_EQ(Register(module).exitCode, 0);
   const std::string once = ReadFile(store_);
   // A stray entry under the class key goes: the class key is rebuilt.
-  HKEY stray = nullptr;
+  am::UniqueHkey stray;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Stray").c_str(), 0, nullptr, 0,
-                            KEY_WRITE, nullptr, &stray, nullptr),
+                            KEY_WRITE, nullptr, stray.put(), nullptr),
             ERROR_SUCCESS);
-  RegCloseKey(stray);
+  stray.reset();  // closed before the host runs again
   ASSERT_EQ(Register(module).exitCode, 0);
   EXPECT_EQ(ReadFile(store_), once);
 }
@@ -207,11 +208,11 @@ TEST_F(SelfRegistration, UnregisterLeavesOnlyClsid) {
 TEST_F(SelfRegistration, ForeignSubKeyKeepsTheClassKey) {
   const fs::path module = CopyModule("bin/libalbummaker.so");
   ASSERT_EQ(Register(module).exitCode, 0);
-  HKEY foreign = nullptr;
+  am::UniqueHkey foreign;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Foreign").c_str(), 0, nullptr, 0,
-                            KEY_WRITE, nullptr, &foreign, nullptr),
+                            KEY_WRITE, nullptr, foreign.put(), nullptr),
             ERROR_SUCCESS);
-  RegCloseKey(foreign);
+  foreign.reset();  // closed before the host runs again
   ASSERT_EQ(Unregister(module).exitCode, 0);
   EXPECT_EQ(Key(kClassKey).SubKeys(), std::vector<std::string>{"Foreign"});
   EXPECT_FALSE(Key("Quorrel.AlbumMaker").Exists());
@@ -289,11 +290,7 @@ class DispatchClient {
     CLSID clsid{};
     result_ = CLSIDFromProgID(u"Quorrel.AlbumMaker", &clsid);
     if (SUCCEEDED(result_))
-      result_ = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                 reinterpret_cast<void**>(&dispatch_));
-  }
-  ~DispatchClient() {
-    if (dispatch_ != nullptr) dispatch_->Release();
+      result_ = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch_.put_void());
   }
   DispatchClient(const DispatchClient&) = delete;
   DispatchClient& operator=(const DispatchClient&) = delete;
@@ -306,15 +303,14 @@ class DispatchClient {
     return id;
   }
   void PutText(const char16_t* name, const std::u16string& text) {
-    VARIANT v;
-    VariantInit(&v);
+    am::UniqueVariant owned;
+    VARIANT& v = *owned;
     V_VT(&v) = VT_BSTR;
     V_BSTR(&v) = SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{&v, &named, 1, 1};
     EXPECT_EQ(dispatch_->Invoke(Id(name), IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr),
               S_OK);
-    VariantClear(&v);
   }
   // getAlbumPage(index) with both paths left as they are.
   std::u16string Page(int index) {
@@ -327,19 +323,18 @@ class DispatchClient {
     V_VT(&args[2]) = VT_I4;
     V_I4(&args[2]) = index;
     DISPPARAMS params{args, nullptr, 3, 0};
-    VARIANT result;
-    VariantInit(&result);
+    am::UniqueVariant owned;
+    VARIANT& result = *owned;
     const HRESULT hr =
         dispatch_->Invoke(Id(u"GETALBUMPAGE"), IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
     std::u16string page;
     if (hr == S_OK && V_VT(&result) == VT_BSTR) page.assign(V_BSTR(&result), SysStringLen(V_BSTR(&result)));
-    VariantClear(&result);
     return page;
   }
 
  private:
   HRESULT result_ = E_FAIL;
-  IDispatch* dispatch_ = nullptr;
+  am::ComPtr<IDispatch> dispatch_;
 };
 
 TEST_F(SelfRegistration, ManyThreadsCreateAndCallByProgId) {
@@ -411,10 +406,11 @@ class InstalledModule {
 
 // After DllInstall returns, HKEY_CLASSES_ROOT is the real one again.
 void ExpectClassesRootNotRedirected(const std::string& when) {
-  HKEY probe = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "RedirectProbe", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &probe, nullptr),
+  am::UniqueHkey probe;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "RedirectProbe", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, probe.put(),
+                            nullptr),
             ERROR_SUCCESS);
-  RegCloseKey(probe);
+  probe.reset();  // closed before the key is deleted
   EXPECT_FALSE(Key("Software\\Classes\\RedirectProbe", HKEY_CURRENT_USER).Exists()) << when;
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "RedirectProbe"), ERROR_SUCCESS) << when;
 }
