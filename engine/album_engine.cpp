@@ -191,12 +191,23 @@ std::u16string HtmlEscape(std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t u = text[i];
     switch (u) {
-      case u'"': out.append(u"&quot;"); continue;
-      case u'\'': out.append(u"&#0039;"); continue;
-      case u'<': out.append(u"&lt;"); continue;
-      case u'>': out.append(u"&gt;"); continue;
-      case u'&': out.append(u"&amp;"); continue;
-      default: break;
+      case u'"':
+        out.append(u"&quot;");
+        continue;
+      case u'\'':
+        out.append(u"&#0039;");
+        continue;
+      case u'<':
+        out.append(u"&lt;");
+        continue;
+      case u'>':
+        out.append(u"&gt;");
+        continue;
+      case u'&':
+        out.append(u"&amp;");
+        continue;
+      default:
+        break;
     }
     if (u >= 0x20 && u <= 0x7E) {
       out.push_back(u);

@@ -86,9 +86,9 @@ const MarkerSet& DefaultMarkers() noexcept {
   return defaults;
 }
 
-PageTemplate::PageTemplate(std::u16string_view text, OptionalMarker placeholderPrefix,
-                           OptionalMarker placeholderSuffix, OptionalMarker sectionPrefix,
-                           OptionalMarker sectionStartSuffix, OptionalMarker sectionEndSuffix)
+PageTemplate::PageTemplate(std::u16string_view text, OptionalMarker placeholderPrefix, OptionalMarker placeholderSuffix,
+                           OptionalMarker sectionPrefix, OptionalMarker sectionStartSuffix,
+                           OptionalMarker sectionEndSuffix)
     : text_(UpToNul(text)) {
   SetMarkers(placeholderPrefix, placeholderSuffix, sectionPrefix, sectionStartSuffix, sectionEndSuffix);
 }

@@ -30,15 +30,13 @@ class PageTemplate {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   explicit PageTemplate(std::u16string_view text = {}, OptionalMarker placeholderPrefix = std::nullopt,
-                        OptionalMarker placeholderSuffix = std::nullopt,
-                        OptionalMarker sectionPrefix = std::nullopt,
+                        OptionalMarker placeholderSuffix = std::nullopt, OptionalMarker sectionPrefix = std::nullopt,
                         OptionalMarker sectionStartSuffix = std::nullopt,
                         OptionalMarker sectionEndSuffix = std::nullopt);
   virtual ~PageTemplate() = default;
 
-  void SetMarkers(OptionalMarker placeholderPrefix = std::nullopt,
-                  OptionalMarker placeholderSuffix = std::nullopt, OptionalMarker sectionPrefix = std::nullopt,
-                  OptionalMarker sectionStartSuffix = std::nullopt,
+  void SetMarkers(OptionalMarker placeholderPrefix = std::nullopt, OptionalMarker placeholderSuffix = std::nullopt,
+                  OptionalMarker sectionPrefix = std::nullopt, OptionalMarker sectionStartSuffix = std::nullopt,
                   OptionalMarker sectionEndSuffix = std::nullopt);
   const MarkerSet& Markers() const noexcept { return markers_; }
 

@@ -22,8 +22,7 @@ struct FolderEntry {
 // cannot be listed lists nothing; nothing is raised.
 class FolderListing {
  public:
-  FolderListing(const std::u16string& folderPath, const std::u16string_view* extensions,
-                std::size_t extensionCount);
+  FolderListing(const std::u16string& folderPath, const std::u16string_view* extensions, std::size_t extensionCount);
   ~FolderListing();
   FolderListing(const FolderListing&) = delete;
   FolderListing& operator=(const FolderListing&) = delete;

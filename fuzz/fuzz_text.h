@@ -12,8 +12,8 @@
 namespace fuzz_text {
 
 inline const char16_t* const kPieces[] = {
-    u"^tq_", u"^", u"<!--tq_", u"Start-->", u"End-->", u"N", u"M", u"NM", u"a", u" ", u"-->",
-    u"<!--", u"tq_", u"\0", u"\xD83D", u"\xDE00", u"\xD83D\xDE00", u"&", u"<", u"%", u"+", u"\xE9",
+    u"^tq_", u"^",  u"<!--tq_", u"Start-->", u"End-->",       u"N", u"M", u"NM", u"a", u" ",    u"-->", u"<!--",
+    u"tq_",  u"\0", u"\xD83D",  u"\xDE00",   u"\xD83D\xDE00", u"&", u"<", u"%",  u"+", u"\xE9",
 };
 
 inline std::u16string Text(FuzzedDataProvider& in, std::size_t maxPieces) {
@@ -24,8 +24,10 @@ inline std::u16string Text(FuzzedDataProvider& in, std::size_t maxPieces) {
     if (pick < 200) {
       const char16_t* piece = kPieces[pick % std::size(kPieces)];
       // u"\0" is one NUL unit; every other piece ends at its terminator.
-      if (piece[0] == u'\0') out += u'\0';
-      else out += piece;
+      if (piece[0] == u'\0')
+        out += u'\0';
+      else
+        out += piece;
     } else {
       out += static_cast<char16_t>(in.ConsumeIntegral<std::uint16_t>());
     }

@@ -73,12 +73,24 @@ unsigned FaultMode(const std::uint8_t* data, std::size_t size) {
 
 void Apply(MemoryRegistry& registry, unsigned mode) {
   switch (mode) {
-    case 1: registry.RefuseWrites(true); break;
-    case 2: registry.FailCloseOf("HKCR\\A"); break;
-    case 3: registry.HideKey("HKCR\\B"); break;
-    case 4: registry.ReadOnlyKey("HKCR\\Quorrel.AlbumMaker"); break;
-    case 5: registry.RefuseDeleteOf("HKCR\\A"); registry.FailCreateOf("HKCR\\A\\B"); break;
-    default: break;  // no faults
+    case 1:
+      registry.RefuseWrites(true);
+      break;
+    case 2:
+      registry.FailCloseOf("HKCR\\A");
+      break;
+    case 3:
+      registry.HideKey("HKCR\\B");
+      break;
+    case 4:
+      registry.ReadOnlyKey("HKCR\\Quorrel.AlbumMaker");
+      break;
+    case 5:
+      registry.RefuseDeleteOf("HKCR\\A");
+      registry.FailCreateOf("HKCR\\A\\B");
+      break;
+    default:
+      break;  // no faults
   }
 }
 

@@ -22,8 +22,7 @@ void Check(bool ok, const char* what) {
 bool SameValue(const Value& a, const Value& b) { return a.name == b.name && a.type == b.type && a.data == b.data; }
 
 bool SameKey(const Key& a, const Key& b) {
-  if (a.name != b.name || a.values.size() != b.values.size() || a.children.size() != b.children.size())
-    return false;
+  if (a.name != b.name || a.values.size() != b.values.size() || a.children.size() != b.children.size()) return false;
   for (std::size_t i = 0; i < a.values.size(); ++i)
     if (!SameValue(a.values[i], b.values[i])) return false;
   for (std::size_t i = 0; i < a.children.size(); ++i)

@@ -131,8 +131,10 @@ bool SafeText(const std::u16string& s) {
 void Dump(const char* what, const std::u16string& s) {
   std::fprintf(stderr, "%s: \"", what);
   for (const char16_t c : s) {
-    if (c >= 0x20 && c < 0x7F) std::fputc(static_cast<int>(c), stderr);
-    else std::fprintf(stderr, "\\u%04X", static_cast<unsigned>(c));
+    if (c >= 0x20 && c < 0x7F)
+      std::fputc(static_cast<int>(c), stderr);
+    else
+      std::fprintf(stderr, "\\u%04X", static_cast<unsigned>(c));
   }
   std::fprintf(stderr, "\"\n");
 }

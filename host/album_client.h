@@ -20,7 +20,7 @@ class AlbumClient {
   virtual void SetFolderPath(const std::u16string& path) = 0;
   virtual void SetPageTemplatePath(const std::u16string& path) = 0;
   // The Page* functions may be called from many threads at once.
-  virtual PageResult PageByIndex(int32_t index) = 0;              // by position
+  virtual PageResult PageByIndex(int32_t index) = 0;  // by position
   // A picture's name or any other text, handed to the component as a string:
   // a text with a 32-bit integer reading (such as "2") selects by position,
   // anything else by name, exactly as for any late-bound caller.

@@ -28,9 +28,7 @@ using server::UniqueVariant;
 // module as loading and unloading it would.
 class LinkedModule {
  public:
-  static void Start() {
-    static LinkedModule module;
-  }
+  static void Start() { static LinkedModule module; }
 
  private:
   LinkedModule() { server::ModuleInit(server::AlbumObjectMap(), nullptr); }
@@ -54,7 +52,6 @@ std::u16string ErrorText(HRESULT hr) {
   }
   return CodeText(hr);
 }
-
 
 class LinkedAlbumClient final : public VariantAlbumClient {
  public:

@@ -25,7 +25,6 @@ std::u16string Ascii(const std::string& text) { return std::u16string(text.begin
 
 std::u16string CodeText(HRESULT hr) { return Ascii("Failure " + DescribeResult(static_cast<long>(hr)) + "."); }
 
-
 class ProgIdAlbumClient final : public VariantAlbumClient {
  public:
   HRESULT Create(const std::u16string& progId) {
@@ -47,7 +46,6 @@ class ProgIdAlbumClient final : public VariantAlbumClient {
 
   void SetFolderPath(const std::u16string& path) override { Put(folderPath_, path); }
   void SetPageTemplatePath(const std::u16string& path) override { Put(pageTemplatePath_, path); }
-
 
  private:
   void Put(DISPID id, const std::u16string& text) {

@@ -21,9 +21,9 @@ bool EtagListMatches(std::string_view list, std::string_view etag);
 // answered; a header of another unit, malformed, or asking for several
 // ranges is ignored (the whole file), as HTTP allows.
 struct RangeChoice {
-    enum Kind { kWhole, kPart, kUnsatisfiable } kind = kWhole;
-    std::uint64_t first = 0;  // kPart: the bytes first..last
-    std::uint64_t last = 0;
+  enum Kind { kWhole, kPart, kUnsatisfiable } kind = kWhole;
+  std::uint64_t first = 0;  // kPart: the bytes first..last
+  std::uint64_t last = 0;
 };
 RangeChoice ChooseRange(std::string_view header, std::uint64_t size);
 

@@ -22,16 +22,16 @@ const char* PictureContentType(std::u16string_view name);
 // An open picture, with its size and modification time as they were when it
 // was opened.
 class PictureFile {
-public:
-    virtual ~PictureFile() = default;
-    // Up to `size` bytes from `offset`; the count read, 0 at the end, -1 on
-    // an error.
-    virtual std::ptrdiff_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) = 0;
+ public:
+  virtual ~PictureFile() = default;
+  // Up to `size` bytes from `offset`; the count read, 0 at the end, -1 on
+  // an error.
+  virtual std::ptrdiff_t ReadAt(std::uint64_t offset, char* buffer, std::size_t size) = 0;
 
-    std::uint64_t size = 0;
-    std::int64_t modifiedSeconds = 0;   // Unix time
-    std::uint64_t modifiedVersion = 0;  // the modification time in the platform's finest unit
-    const char* contentType = "";
+  std::uint64_t size = 0;
+  std::int64_t modifiedSeconds = 0;   // Unix time
+  std::uint64_t modifiedVersion = 0;  // the modification time in the platform's finest unit
+  const char* contentType = "";
 };
 
 // Opens the picture `name` of `folder` (a UTF-8 path) when, at this moment,

@@ -16,16 +16,16 @@ namespace albummaker::host {
 // blocked in the threads started afterwards). Requests that come after it is
 // gone are swallowed, so the process still ends the way it chose.
 class StopRequests {
-public:
-    explicit StopRequests(std::function<void()> onStop);
-    ~StopRequests();
-    StopRequests(const StopRequests&) = delete;
-    StopRequests& operator=(const StopRequests&) = delete;
+ public:
+  explicit StopRequests(std::function<void()> onStop);
+  ~StopRequests();
+  StopRequests(const StopRequests&) = delete;
+  StopRequests& operator=(const StopRequests&) = delete;
 
-    struct State;
+  struct State;
 
-private:
-    std::unique_ptr<State> state_;
+ private:
+  std::unique_ptr<State> state_;
 };
 
 // Socket options of the listening socket, set before it binds.

@@ -27,8 +27,7 @@ bool StoreBstr(const std::u16string& text, BSTR* out) {
 std::u16string DecodeAnsi(const char* message) {
   const int bytes = static_cast<int>(std::strlen(message)) + 1;
   std::u16string wide(static_cast<std::size_t>(bytes) + 1, u'\0');
-  const int units = MultiByteToWideChar(CP_ACP, 0, message, bytes,
-                                        reinterpret_cast<LPWSTR>(wide.data()), bytes + 1);
+  const int units = MultiByteToWideChar(CP_ACP, 0, message, bytes, reinterpret_cast<LPWSTR>(wide.data()), bytes + 1);
   // The count includes the terminating NUL.
   wide.resize(units > 0 ? static_cast<std::size_t>(units - 1) : 0);
   return wide;

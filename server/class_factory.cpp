@@ -16,8 +16,14 @@ const void* NoCategories() { return nullptr; }
 void NothingToStartOrStop(bool) {}
 
 ObjectMapEntry g_objectMap[] = {
-    {&kClsidAlbumMaker, &RegisterAlbumMakerClass, &CachedClassFactory::Create, &CreateAlbumMaker, {nullptr},
-     &NoDescription, &NoCategories, &NothingToStartOrStop},
+    {&kClsidAlbumMaker,
+     &RegisterAlbumMakerClass,
+     &CachedClassFactory::Create,
+     &CreateAlbumMaker,
+     {nullptr},
+     &NoDescription,
+     &NoCategories,
+     &NothingToStartOrStop},
     {nullptr, nullptr, nullptr, nullptr, {nullptr}, nullptr, nullptr, nullptr},
 };
 
@@ -155,9 +161,7 @@ HRESULT STDMETHODCALLTYPE AggregatedAlbumMaker::QueryInterface(REFIID iid, void*
   return contained_.InternalQueryInterface(iid, out);
 }
 
-ULONG STDMETHODCALLTYPE AggregatedAlbumMaker::AddRef() {
-  return static_cast<ULONG>(InterlockedIncrement(&refCount_));
-}
+ULONG STDMETHODCALLTYPE AggregatedAlbumMaker::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
 
 ULONG STDMETHODCALLTYPE AggregatedAlbumMaker::Release() {
   const LONG count = InterlockedDecrement(&refCount_);

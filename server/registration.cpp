@@ -98,14 +98,13 @@ UserClassesRedirect::~UserClassesRedirect() {
 
 void RemoveEmptyUserContainers() {
   am::UniqueHkey classes;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS, classes.put()) != ERROR_SUCCESS)
-    return;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS, classes.put()) != ERROR_SUCCESS) return;
   for (const char* name : {"CLSID", "Interface", "TypeLib"}) {
     am::UniqueHkey container;
     if (RegOpenKeyExA(classes.get(), name, 0, KEY_READ, container.put()) != ERROR_SUCCESS) continue;
     DWORD subKeys = 1, values = 1;
-    const LSTATUS st = RegQueryInfoKeyA(container.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
-                                        &values, nullptr, nullptr, nullptr, nullptr);
+    const LSTATUS st = RegQueryInfoKeyA(container.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                                        nullptr, nullptr, nullptr, nullptr);
     container.reset();
     if (st == ERROR_SUCCESS && subKeys == 0 && values == 0) RegDeleteKeyA(classes.get(), name);
   }
@@ -155,8 +154,7 @@ HRESULT RunClassScript(BOOL doRegister) {
     if (FAILED(pathResult)) return pathResult;
     const Wide quoted = QuotedForScript(path);
     registrar.DefineReplacement(AsOle(u"Module"), quoted.c_str());
-    const HRESULT hr =
-        registrar.ApplyScriptResource(path.c_str(), kRegistryScriptId, AsOle(u"REGISTRY"), doRegister);
+    const HRESULT hr = registrar.ApplyScriptResource(path.c_str(), kRegistryScriptId, AsOle(u"REGISTRY"), doRegister);
     registrar.ResetReplacements();
     return hr;
   } catch (...) {
@@ -245,7 +243,8 @@ HRESULT UnregisterModuleTypeLibrary(ModuleState& state, Scope scope) {
     UnRegisterTypeLibFunction unregister = nullptr;
     if (scope == Scope::kUser)
       unregister = OleAutomationFunction<UnRegisterTypeLibFunction>(oleaut, "UnRegisterTypeLibForUser");
-    if (unregister == nullptr) unregister = OleAutomationFunction<UnRegisterTypeLibFunction>(oleaut, "UnRegisterTypeLib");
+    if (unregister == nullptr)
+      unregister = OleAutomationFunction<UnRegisterTypeLibFunction>(oleaut, "UnRegisterTypeLib");
     if (unregister != nullptr)
       unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                  attributes->syskind);

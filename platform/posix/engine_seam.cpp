@@ -38,17 +38,26 @@ struct DirCloser {
 
 std::uint32_t Win32ErrorFromErrno(int e) {
   switch (e) {
-    case ENOENT: return 2;    // ERROR_FILE_NOT_FOUND
+    case ENOENT:
+      return 2;  // ERROR_FILE_NOT_FOUND
     case EACCES:
-    case EPERM: return 5;     // ERROR_ACCESS_DENIED
-    case EBADF: return 6;     // ERROR_INVALID_HANDLE
-    case ENOMEM: return 8;    // ERROR_NOT_ENOUGH_MEMORY
-    case EIO: return 30;      // ERROR_READ_FAULT
+    case EPERM:
+      return 5;  // ERROR_ACCESS_DENIED
+    case EBADF:
+      return 6;  // ERROR_INVALID_HANDLE
+    case ENOMEM:
+      return 8;  // ERROR_NOT_ENOUGH_MEMORY
+    case EIO:
+      return 30;  // ERROR_READ_FAULT
     case EISDIR:
-    case EINVAL: return 87;   // ERROR_INVALID_PARAMETER
-    case EFAULT: return 998;  // ERROR_NOACCESS
-    case ENOSPC: return 112;  // ERROR_DISK_FULL
-    default: return 31;       // ERROR_GEN_FAILURE
+    case EINVAL:
+      return 87;  // ERROR_INVALID_PARAMETER
+    case EFAULT:
+      return 998;  // ERROR_NOACCESS
+    case ENOSPC:
+      return 112;  // ERROR_DISK_FULL
+    default:
+      return 31;  // ERROR_GEN_FAILURE
   }
 }
 

@@ -126,8 +126,7 @@ std::size_t AnsiDecodedLength(const char* bytes, std::size_t count) {
 }
 
 std::size_t AnsiDecode(const char* bytes, std::size_t count, char16_t* out, std::size_t outCount) {
-  if (bytes == nullptr || out == nullptr || count == 0 || outCount == 0 ||
-      count > static_cast<std::size_t>(INT_MAX))
+  if (bytes == nullptr || out == nullptr || count == 0 || outCount == 0 || count > static_cast<std::size_t>(INT_MAX))
     return 0;
   // The output never needs more units than there are bytes, so a larger
   // buffer can safely be described as INT_MAX units.

@@ -34,12 +34,12 @@ inline constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005L);         // E
 inline constexpr HRESULT kOutOfMemory = static_cast<HRESULT>(0x8007000EL);  // E_OUTOFMEMORY
 
 // Fixed sizes of the language.
-inline constexpr std::size_t kTokenBufferSize = 4096;       // with its zero
-inline constexpr std::size_t kQuotedTokenLimit = 4094;      // bytes a quoted token may hold
-inline constexpr std::size_t kValueNameBufferSize = 260;    // with its zero
-inline constexpr std::size_t kReplacementNameLimit = 31;    // bytes of a %NAME%
-inline constexpr std::size_t kSubKeyNameBufferSize = 256;   // while deleting a tree
-inline constexpr std::size_t kValueNameQuerySize = 4096;    // KeyHasNamedValues
+inline constexpr std::size_t kTokenBufferSize = 4096;      // with its zero
+inline constexpr std::size_t kQuotedTokenLimit = 4094;     // bytes a quoted token may hold
+inline constexpr std::size_t kValueNameBufferSize = 260;   // with its zero
+inline constexpr std::size_t kReplacementNameLimit = 31;   // bytes of a %NAME%
+inline constexpr std::size_t kSubKeyNameBufferSize = 256;  // while deleting a tree
+inline constexpr std::size_t kValueNameQuerySize = 4096;   // KeyHasNamedValues
 // Blocks nest no deeper than the system registry lets keys nest.
 inline constexpr int kMaxBlockDepth = 512;
 

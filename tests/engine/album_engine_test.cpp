@@ -53,8 +53,7 @@ class AlbumEngineTest : public ::testing::Test {
 
 TEST_F(AlbumEngineTest, MiddlePictureFillsEveryName) {
   MakeAlbum({u"d.gif", u"b c.jpg", u"a.jpg"});
-  EXPECT_EQ(engine_.RenderPageByIndex(1),
-            u"prev=[a%2Ejpg]base=[b c] name=[b c.jpg] n=[2] of=[3]next=[d%2Egif]");
+  EXPECT_EQ(engine_.RenderPageByIndex(1), u"prev=[a%2Ejpg]base=[b c] name=[b c.jpg] n=[2] of=[3]next=[d%2Egif]");
 }
 
 TEST_F(AlbumEngineTest, FirstLastAndOnlyPictureSettleTheSections) {
@@ -197,7 +196,8 @@ TEST_F(AlbumEngineTest, UrlEncodedCurrentFileNameIsFilledBeforeEveryOtherValue) 
             u"a^tq_UrlEncodedCurrentFileName^.jpg|a%5Etq%5FUrlEncodedCurrentFileName%5E%2Ejpg|b%2Ejpg");
   // Its own value holds no marker of any other step.
   album_.Write("pictures/c^tq_TotalFilesCount^.jpg");
-  album_.Write("page.html", "^tq_UrlEncodedCurrentFileName^ ^tq_UrlEncodedCurrentFileName ^tq_urlencodedcurrentfilename^");
+  album_.Write("page.html",
+               "^tq_UrlEncodedCurrentFileName^ ^tq_UrlEncodedCurrentFileName ^tq_urlencodedcurrentfilename^");
   EXPECT_EQ(engine_.RenderPageByIndex(2),
             u"c%5Etq%5FTotalFilesCount%5E%2Ejpg ^tq_UrlEncodedCurrentFileName ^tq_urlencodedcurrentfilename^");
 }

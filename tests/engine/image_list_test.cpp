@@ -84,8 +84,8 @@ TEST(ScanFolder, ListsPicturesSortedByName) {
 
 TEST(ScanFolder, ExtensionsInAnyCaseOnlyPictures) {
   TempFolder dir;
-  for (const char16_t* name : {u"a.JPEG", u"b.Gif", u"c.jPg", u"d.png", u"e.jpe", u"f.bmp", u"g.jpg.txt",
-                               u"h", u"jpg", u"k.jpg"})
+  for (const char16_t* name :
+       {u"a.JPEG", u"b.Gif", u"c.jPg", u"d.png", u"e.jpe", u"f.bmp", u"g.jpg.txt", u"h", u"jpg", u"k.jpg"})
     dir.Write(std::filesystem::path(name));
   ImageList list;
   ScanFolder(dir.Wide(), list);

@@ -302,7 +302,8 @@ std::size_t StepwiseFill(std::u16string& text, std::size_t& cursor, const std::u
   std::size_t from = 0;
   for (std::size_t p; (p = text.find(token, from)) != std::u16string::npos;) {
     text.replace(p, token.size(), value);
-    if (cursor != kNone && cursor >= p) cursor = cursor < p + token.size() ? p + value.size() : cursor + value.size() - token.size();
+    if (cursor != kNone && cursor >= p)
+      cursor = cursor < p + token.size() ? p + value.size() : cursor + value.size() - token.size();
     ++count;
     from = p + value.size();
   }
@@ -317,8 +318,16 @@ TEST(PageTemplatePlaceholder, OnePassEqualsStepwiseReplacement) {
   for (int round = 0; round < 6000; ++round) {
     const std::u16string& name = names[round % 3];
     const std::u16string token = u"^tq_" + name + u"^";
-    const std::u16string pieces[] = {token,  u"^tq_", name + u"^", u"^", u"a", u"bc", u"^tq_" + name,
-                                     u"q",   token.substr(0, token.size() / 2), token.substr(token.size() / 2)};
+    const std::u16string pieces[] = {token,
+                                     u"^tq_",
+                                     name + u"^",
+                                     u"^",
+                                     u"a",
+                                     u"bc",
+                                     u"^tq_" + name,
+                                     u"q",
+                                     token.substr(0, token.size() / 2),
+                                     token.substr(token.size() / 2)};
     std::u16string text;
     const int n = static_cast<int>(rng() % (round % 10 == 0 ? 200 : 14));
     for (int i = 0; i < n; ++i) text += pieces[rng() % std::size(pieces)];
@@ -376,8 +385,8 @@ void CheckLongTextsAgainstStepwise() {
     // first unit, many candidates close together; overlapping tokens.
     std::u16string nearMiss = token;
     if (length > 2) nearMiss[length / 2] = u'c';
-    const std::u16string pieces[] = {token, nearMiss, u"A", u"AAAAAAAA", u"zz", std::u16string(97, u'z'),
-                                     token + token.substr(1), u"b"};
+    const std::u16string pieces[] = {
+        token, nearMiss, u"A", u"AAAAAAAA", u"zz", std::u16string(97, u'z'), token + token.substr(1), u"b"};
     const std::u16string values[] = {u"", u"v", token, std::u16string(length, u'q'), std::u16string(length + 5, u'w')};
     for (int round = 0; round < 12; ++round) {
       std::u16string text;
@@ -436,9 +445,9 @@ TEST(PageTemplateSearch, UnitsSharingAByteWithTheMarkersAreNoMatch) {
   const std::u16string token = u"^tq_N^";
   const std::u16string start = u"<!--tq_SStart-->";
   const std::u16string end = u"<!--tq_SEnd-->";
-  const std::u16string pieces[] = {token,     start,     end,       u"\u5e5e", u"\u015e", u"\u5e00", u"\u2121",
-                                   u"\u0121", u"^",      u"!",      u"<!",     u"!--tq_SStart-->", u"^tq_N",
-                                   u"tq_N^",  u"body",   u"\u5e5e^tq_N^\u5e5e"};
+  const std::u16string pieces[] = {
+      token, start, end,   u"\u5e5e",          u"\u015e", u"\u5e00", u"\u2121", u"\u0121",
+      u"^",  u"!",  u"<!", u"!--tq_SStart-->", u"^tq_N",  u"tq_N^",  u"body",   u"\u5e5e^tq_N^\u5e5e"};
   std::mt19937 rng(4242);
   for (int round = 0; round < 3000; ++round) {
     std::u16string text;

@@ -49,7 +49,7 @@ TEST_F(AlbumClientTest, TextThatReadsAsAnIntegerSelectsByPosition) {
 TEST_F(AlbumClientTest, AnyOtherTextSelectsByName) {
   EXPECT_EQ(Page(u"B.JPG"), u"b.jpg");
   EXPECT_EQ(Page(u"c.jpg"), u"c.jpg");
-  EXPECT_EQ(Page(u"2147483648"), u"7.jpg");   // too large for 32 bits
+  EXPECT_EQ(Page(u"2147483648"), u"7.jpg");  // too large for 32 bits
   EXPECT_EQ(Page(u"+"), u"7.jpg");
   EXPECT_EQ(Page(u""), u"7.jpg");
   const PageResult byName = client_->PageByText(u"C.Jpg");

@@ -54,7 +54,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, std::chrono::millisec
   bool outOpen = true, errOpen = true;
   char buffer[65536];
   while (outOpen || errOpen) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       result.timedOut = true;
       kill(pid, SIGKILL);

@@ -16,7 +16,6 @@ struct ChildResult {
 
 // argv[0] is the program path. A child still running at the deadline is
 // killed and reaped.
-ChildResult RunChild(const std::vector<std::string>& argv,
-                     std::chrono::milliseconds limit = std::chrono::seconds(20));
+ChildResult RunChild(const std::vector<std::string>& argv, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 }  // namespace albummaker::testing

@@ -91,15 +91,16 @@ TEST(RenderCommand, NamesAnUnreadableFolderOrTemplateOnStandardError) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "albummaker render: cannot read the folder \"" + missing +
                        "\": No such file or directory\n"
-                       "albummaker render: cannot read the template \"" + missing +
-                       "\": No such file or directory\n");
+                       "albummaker render: cannot read the template \"" +
+                       missing + "\": No such file or directory\n");
   // A file given as the folder, a folder given as the template.
   r = Host({"render", "--folder", templ.string(), "--template", album});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "albummaker render: cannot read the folder \"" + templ.string() +
                        "\": Not a directory\n"
-                       "albummaker render: cannot read the template \"" + album + "\": it is a folder\n");
+                       "albummaker render: cannot read the template \"" +
+                       album + "\": it is a folder\n");
   // A readable folder without pictures is no error: the empty page says it.
   fs::create_directory(dir / "empty");
   r = Host({"render", "--folder", (dir / "empty").string(), "--template", templ.string()});
@@ -126,9 +127,8 @@ TEST(RenderCommand, ArgumentsThatAreNotUtf8ReachTheFileSystemUnchanged) {
   fs::create_directory(dir / std::string("pics\xff"));
   dir.Write(std::string("pics\xff/p\xfe.jpg"));
   const auto templ = dir.Write(std::string("t\xfd.html"), "[^tq_CurrentFileNameWithoutExtension^]");
-  const ChildResult r =
-      Host({"render", "--folder", (dir / std::string("pics\xff")).string(), "--template", templ.string(), "--name",
-           "P\xfe.JPG"});
+  const ChildResult r = Host({"render", "--folder", (dir / std::string("pics\xff")).string(), "--template",
+                              templ.string(), "--name", "P\xfe.JPG"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "[p&#56574;]");
 }

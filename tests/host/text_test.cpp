@@ -16,14 +16,14 @@ TEST(HostText, ValidUtf8BothWays) {
 
 TEST(HostText, InvalidBytesRoundTripAsLowSurrogates) {
   const std::string cases[] = {
-      "\xff",                  // never valid
-      "\x80",                  // lone continuation
-      "\xc3",                  // truncated sequence at the end
-      "\xc3(",                 // lead byte followed by a non-continuation
-      "\xc0\xaf",              // overlong "/"
-      "\xed\xa0\x80",          // an encoded surrogate
-      "\xf4\x90\x80\x80",      // beyond U+10FFFF
-      "\xe2\x82",              // truncated three-byte sequence
+      "\xff",              // never valid
+      "\x80",              // lone continuation
+      "\xc3",              // truncated sequence at the end
+      "\xc3(",             // lead byte followed by a non-continuation
+      "\xc0\xaf",          // overlong "/"
+      "\xed\xa0\x80",      // an encoded surrogate
+      "\xf4\x90\x80\x80",  // beyond U+10FFFF
+      "\xe2\x82",          // truncated three-byte sequence
   };
   for (const std::string& bytes : cases) {
     const std::u16string wide = Utf8ToUtf16(bytes);

@@ -41,7 +41,7 @@ TEST(UniqueHandle, ClosesOnceOnEveryWayOut) {
   {
     Recorded a(1, RecordClose{&closed});
     EXPECT_TRUE(a);
-    a.reset(2);  // 1 closes
+    a.reset(2);    // 1 closes
     *a.put() = 3;  // 2 closes
     EXPECT_EQ(a.get(), 3);
     EXPECT_EQ(a.release(), 3);  // given up: never closed
@@ -244,9 +244,9 @@ TEST(ResultFromCaughtException, EachKindOfFailure) {
   EXPECT_EQ(Caught([] { throw std::runtime_error("x"); }), E_FAIL);
   // A failing lock is no engine error and no lack of memory.
   g_reported.clear();
-  EXPECT_EQ(Caught([] { throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur)); },
-                   &Report),
-            E_FAIL);
+  EXPECT_EQ(
+      Caught([] { throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur)); }, &Report),
+      E_FAIL);
   EXPECT_EQ(g_reported, "");
   EXPECT_EQ(Caught([] { throw std::logic_error("bug"); }, &Report), E_FAIL);
   EXPECT_EQ(Caught([] { throw 42; }, &Report), E_FAIL);

@@ -140,7 +140,7 @@ TEST(RuntimeAbi, BstrCarriesItsByteLengthBeforeTheTextAndANulAfter) {
   BSTR s = owned.get();
   ASSERT_NE(s, nullptr);
   uint32_t prefix = 0;
-  std::memcpy(&prefix, reinterpret_cast<const unsigned char *>(s) - 4, sizeof prefix);
+  std::memcpy(&prefix, reinterpret_cast<const unsigned char*>(s) - 4, sizeof prefix);
   EXPECT_EQ(prefix, 8u);
   EXPECT_EQ(s[2], 0);  // an embedded NUL is kept
   EXPECT_EQ(s[3], u'c');
@@ -149,20 +149,20 @@ TEST(RuntimeAbi, BstrCarriesItsByteLengthBeforeTheTextAndANulAfter) {
 
 // Reads a function pointer from an object's vtable, as a C client would.
 template <typename Fn>
-Fn Slot(void *object, int index) {
-  void **vtable = *static_cast<void ***>(object);
+Fn Slot(void* object, int index) {
+  void** vtable = *static_cast<void***>(object);
   return reinterpret_cast<Fn>(vtable[index]);
 }
 
 TEST(RuntimeAbi, InterfaceMethodsSitInComSlotOrder) {
   am::ComPtr<runtime_test::CountingDispatch> owned(new runtime_test::CountingDispatch(42));
-  auto *disp = owned.get();
+  auto* disp = owned.get();
   // Slot 1 is AddRef, 2 Release, 3 GetTypeInfoCount, 6 Invoke.
-  EXPECT_EQ((Slot<ULONG (*)(void *)>(disp, 1))(disp), 2u);
+  EXPECT_EQ((Slot<ULONG (*)(void*)>(disp, 1))(disp), 2u);
   UINT count = 7;
-  EXPECT_EQ((Slot<HRESULT (*)(void *, UINT *)>(disp, 3))(disp, &count), S_OK);
+  EXPECT_EQ((Slot<HRESULT (*)(void*, UINT*)>(disp, 3))(disp, &count), S_OK);
   EXPECT_EQ(count, 0u);
-  using InvokeFn = HRESULT (*)(void *, DISPID, const IID &, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *);
+  using InvokeFn = HRESULT (*)(void*, DISPID, const IID&, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*);
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   VARIANT result;
   VariantInit(&result);
@@ -170,7 +170,7 @@ TEST(RuntimeAbi, InterfaceMethodsSitInComSlotOrder) {
                                       nullptr),
             S_OK);
   EXPECT_EQ(result.lVal, 42);
-  EXPECT_EQ((Slot<ULONG (*)(void *)>(disp, 2))(disp), 1u);
+  EXPECT_EQ((Slot<ULONG (*)(void*)>(disp, 2))(disp), 1u);
 }
 
 // The last method of each interface must sit in its Windows slot.
@@ -180,11 +180,11 @@ TEST(RuntimeAbi, InterfacesHaveTheirWindowsMethodCounts) {
   // byte offset and marks a virtual function in the low bit of the
   // adjustment (2 * adjustment + 1).
   auto slotOf = [](auto memberFn) {
-    static_assert(sizeof(memberFn) == 2 * sizeof(void *));
+    static_assert(sizeof(memberFn) == 2 * sizeof(void*));
     uintptr_t raw[2];
     std::memcpy(raw, &memberFn, sizeof raw);
     const uintptr_t offset = (raw[1] & 1) ? raw[0] : raw[0] - 1;
-    return static_cast<int>(offset / sizeof(void *));
+    return static_cast<int>(offset / sizeof(void*));
   };
   EXPECT_EQ(slotOf(&IClassFactory::LockServer), 4);
   EXPECT_EQ(slotOf(&IDispatch::Invoke), 6);
@@ -202,8 +202,8 @@ TEST(RuntimeAbi, InterfacesHaveTheirWindowsMethodCounts) {
 
 TEST(RuntimeAbi, WellKnownInterfaceIdsHaveTheirWindowsValues) {
   struct Known {
-    const IID *iid;
-    const char16_t *text;
+    const IID* iid;
+    const char16_t* text;
   } known[] = {
       {&IID_IUnknown, u"{00000000-0000-0000-C000-000000000046}"},
       {&IID_IClassFactory, u"{00000001-0000-0000-C000-000000000046}"},
@@ -217,7 +217,7 @@ TEST(RuntimeAbi, WellKnownInterfaceIdsHaveTheirWindowsValues) {
       {&IID_ICreateErrorInfo, u"{22F03340-547D-101B-8E65-08002B2BD119}"},
       {&GUID_NULL, u"{00000000-0000-0000-0000-000000000000}"},
   };
-  for (const Known &k : known) {
+  for (const Known& k : known) {
     OLECHAR text[39];
     ASSERT_EQ(StringFromGUID2(*k.iid, text, 39), 39);
     EXPECT_EQ(std::u16string(text), std::u16string(k.text));

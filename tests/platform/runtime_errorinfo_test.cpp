@@ -20,9 +20,9 @@ std::u16string Take(BSTR s) {
 // An IErrorInfo that records its reference count and its destruction.
 class CountedErrorInfo : public IErrorInfo {
  public:
-  explicit CountedErrorInfo(std::atomic<int> *destroyed) : destroyed_(destroyed) {}
+  explicit CountedErrorInfo(std::atomic<int>* destroyed) : destroyed_(destroyed) {}
   virtual ~CountedErrorInfo() { ++*destroyed_; }
-  STDMETHODIMP QueryInterface(REFIID, void **ppv) override {
+  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
@@ -32,22 +32,22 @@ class CountedErrorInfo : public IErrorInfo {
     if (left == 0) delete this;
     return left;
   }
-  STDMETHODIMP GetGUID(GUID *) override { return E_NOTIMPL; }
-  STDMETHODIMP GetSource(BSTR *) override { return E_NOTIMPL; }
-  STDMETHODIMP GetDescription(BSTR *) override { return E_NOTIMPL; }
-  STDMETHODIMP GetHelpFile(BSTR *) override { return E_NOTIMPL; }
-  STDMETHODIMP GetHelpContext(DWORD *) override { return E_NOTIMPL; }
+  STDMETHODIMP GetGUID(GUID*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetSource(BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetDescription(BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetHelpFile(BSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetHelpContext(DWORD*) override { return E_NOTIMPL; }
   std::atomic<ULONG> refs{1};
 
  private:
-  std::atomic<int> *destroyed_;
+  std::atomic<int>* destroyed_;
 };
 
 TEST(RuntimeErrorInfo, CarriesWhatWasSetAndIsOneObject) {
-  ICreateErrorInfo *create = nullptr;
+  ICreateErrorInfo* create = nullptr;
   ASSERT_EQ(CreateErrorInfo(&create), S_OK);
-  IErrorInfo *info = nullptr;
-  ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void **>(&info)), S_OK);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
 
   BSTR unset = reinterpret_cast<BSTR>(1);
   ASSERT_EQ(info->GetDescription(&unset), S_OK);
@@ -75,7 +75,7 @@ TEST(RuntimeErrorInfo, CarriesWhatWasSetAndIsOneObject) {
     ASSERT_EQ(create->QueryInterface(IID_IUnknown, a.put_void()), S_OK);
     ASSERT_EQ(info->QueryInterface(IID_IUnknown, b.put_void()), S_OK);
     EXPECT_EQ(a.get(), b.get());
-    void *none = &g;
+    void* none = &g;
     EXPECT_EQ(info->QueryInterface(IID_IDispatch, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
   }
@@ -86,16 +86,16 @@ TEST(RuntimeErrorInfo, CarriesWhatWasSetAndIsOneObject) {
 TEST(RuntimeErrorInfo, GetHandsTheObjectOverAndEmptiesTheSlot) {
   std::atomic<int> destroyed{0};
   am::ComPtr<CountedErrorInfo> mine(new CountedErrorInfo(&destroyed));
-  auto *info = mine.get();
+  auto* info = mine.get();
   ASSERT_EQ(SetErrorInfo(0, info), S_OK);
   EXPECT_EQ(info->refs.load(), 2u);  // the slot holds a reference of its own
-  mine.reset();  // from here only the slot keeps it alive
+  mine.reset();                      // from here only the slot keeps it alive
 
   am::ComPtr<IErrorInfo> got;
   ASSERT_EQ(GetErrorInfo(0, got.put()), S_OK);
   EXPECT_EQ(got.get(), info);
   EXPECT_EQ(info->refs.load(), 1u);  // the slot's reference passed to the caller
-  IErrorInfo *again = reinterpret_cast<IErrorInfo *>(1);
+  IErrorInfo* again = reinterpret_cast<IErrorInfo*>(1);
   EXPECT_EQ(GetErrorInfo(0, &again), S_FALSE);
   EXPECT_EQ(again, nullptr);
   got.reset();
@@ -113,7 +113,7 @@ TEST(RuntimeErrorInfo, SettingReplacesAndReleasesThePrevious) {
   EXPECT_EQ(destroyed.load(), 1);
   SetErrorInfo(0, nullptr);  // clearing releases too
   EXPECT_EQ(destroyed.load(), 2);
-  IErrorInfo *got = nullptr;
+  IErrorInfo* got = nullptr;
   EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);
 
   EXPECT_EQ(SetErrorInfo(1, nullptr), E_INVALIDARG);
@@ -138,7 +138,7 @@ TEST(RuntimeErrorInfo, EachThreadHasItsOwnSlot) {
       }
     });
   }
-  for (auto &t : threads) t.join();
+  for (auto& t : threads) t.join();
   EXPECT_EQ(mismatches.load(), 0);
   EXPECT_EQ(destroyed.load(), kThreads * 200);
 }
@@ -151,7 +151,7 @@ TEST(RuntimeErrorInfo, AThreadThatEndsReleasesWhatItLeftBehind) {
   });
   worker.join();
   EXPECT_EQ(destroyed.load(), 1);
-  IErrorInfo *got = nullptr;
+  IErrorInfo* got = nullptr;
   EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);  // nothing leaked into this thread
 }
 

@@ -32,7 +32,7 @@ TEST(RuntimeGuid, ReadsTheBracedFormInAnyLetterCase) {
 }
 
 TEST(RuntimeGuid, RejectsMalformedText) {
-  const char16_t *bad[] = {
+  const char16_t* bad[] = {
       u"",
       u"111D7E37-5526-458D-849C-0BA0765813EB",     // no braces
       u"{111D7E37-5526-458D-849C-0BA0765813E}",    // one digit short
@@ -42,9 +42,10 @@ TEST(RuntimeGuid, RejectsMalformedText) {
       u"{111D7E3G-5526-458D-849C-0BA0765813EB}",   // not hex
       u"{111D7E37-5526-458D-849C-0BA07658\u0661\u0662EB}",
   };
-  for (const char16_t *text : bad) {
+  for (const char16_t* text : bad) {
     CLSID clsid = kSample;
-    EXPECT_EQ(CLSIDFromString(text, &clsid), CO_E_CLASSSTRING) << std::string(text, text + std::char_traits<char16_t>::length(text));
+    EXPECT_EQ(CLSIDFromString(text, &clsid), CO_E_CLASSSTRING)
+        << std::string(text, text + std::char_traits<char16_t>::length(text));
     EXPECT_TRUE(clsid == CLSID_NULL);
     IID iid{};
     EXPECT_EQ(IIDFromString(text, &iid), E_INVALIDARG);
@@ -53,17 +54,17 @@ TEST(RuntimeGuid, RejectsMalformedText) {
 }
 
 TEST(RuntimeTaskMemory, AllocatesGrowsAndFrees) {
-  auto *p = static_cast<char *>(CoTaskMemAlloc(4));
+  auto* p = static_cast<char*>(CoTaskMemAlloc(4));
   ASSERT_NE(p, nullptr);
   std::memcpy(p, "abc", 4);
-  p = static_cast<char *>(CoTaskMemRealloc(p, 4096));
+  p = static_cast<char*>(CoTaskMemRealloc(p, 4096));
   ASSERT_NE(p, nullptr);
-  EXPECT_STREQ(p, "abc");  // contents survive growth
+  EXPECT_STREQ(p, "abc");                      // contents survive growth
   EXPECT_EQ(CoTaskMemRealloc(p, 0), nullptr);  // a size of 0 frees
-  void *fresh = CoTaskMemRealloc(nullptr, 8);
+  void* fresh = CoTaskMemRealloc(nullptr, 8);
   ASSERT_NE(fresh, nullptr);
   CoTaskMemFree(fresh);
-  void *empty = CoTaskMemAlloc(0);
+  void* empty = CoTaskMemAlloc(0);
   EXPECT_NE(empty, nullptr);
   CoTaskMemFree(empty);
   CoTaskMemFree(nullptr);

@@ -40,7 +40,7 @@ TEST(RuntimeCriticalSection, IsReentrantAndExcludesOtherThreads) {
         LeaveCriticalSection(&cs);
       }
     });
-  for (auto &t : threads) t.join();
+  for (auto& t : threads) t.join();
   EXPECT_EQ(plain, 8000);
   DeleteCriticalSection(&cs);
 }
@@ -68,7 +68,7 @@ TEST(RuntimeInterlocked, CountsExactlyUnderContention) {
         InterlockedDecrement(&counter);
       }
     });
-  for (auto &t : threads) t.join();
+  for (auto& t : threads) t.join();
   EXPECT_EQ(counter, 40000);
 }
 
@@ -159,17 +159,29 @@ TEST(RuntimeCodePage, Utf8RoundTripsAndReplacesInvalidBytes) {
   EXPECT_EQ(std::u16string(back), std::u16string(text));
 
   WCHAR lax[4] = {};
-  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xFF" "b", 3, lax, 4), 3);
+  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0,
+                                "a\xFF"
+                                "b",
+                                3, lax, 4),
+            3);
   EXPECT_EQ(lax[1], 0xFFFD);
   SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF" "b", 3, lax, 4), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS,
+                                "a\xFF"
+                                "b",
+                                3, lax, 4),
+            0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
   // An encoded surrogate and an overlong form are not UTF-8; each byte that
   // cannot continue a sequence is replaced on its own.
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xED\xA0\x80", 3, lax, 4), 0);
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xC0\x80", 2, nullptr, 0), 2);
   // A sequence cut short is one replacement, and the next character survives.
-  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xE2\x82" "A", 3, lax, 4), 2);
+  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0,
+                                "\xE2\x82"
+                                "A",
+                                3, lax, 4),
+            2);
   EXPECT_EQ(lax[0], 0xFFFD);
   EXPECT_EQ(lax[1], u'A');
   // A lone surrogate has no UTF-8 form and becomes U+FFFD.
@@ -179,7 +191,7 @@ TEST(RuntimeCodePage, Utf8RoundTripsAndReplacesInvalidBytes) {
 }
 
 TEST(RuntimeText, CharNextStepsOneByteAndStopsOnTheTerminator) {
-  const char *s = "ab";
+  const char* s = "ab";
   EXPECT_EQ(CharNextA(s), s + 1);
   EXPECT_EQ(CharNextA(s + 2), s + 2);
   for (int b = 0; b < 256; ++b) EXPECT_FALSE(IsDBCSLeadByte(static_cast<BYTE>(b)));
@@ -187,7 +199,7 @@ TEST(RuntimeText, CharNextStepsOneByteAndStopsOnTheTerminator) {
 
 TEST(RuntimeText, CompareIgnoresLetterCaseOfAsciiAndLatinLetters) {
   EXPECT_EQ(lstrcmpiA("ForceRemove", "FORCEREMOVE"), 0);
-  EXPECT_EQ(lstrcmpiA("caf\xE9", "CAF\xC9"), 0);  // e acute in Windows-1252
+  EXPECT_EQ(lstrcmpiA("caf\xE9", "CAF\xC9"), 0);    // e acute in Windows-1252
   EXPECT_EQ(lstrcmpiA("\x9A\xFF", "\x8A\x9F"), 0);  // s caron, y diaeresis
   EXPECT_LT(lstrcmpiA("apple", "Banana"), 0);
   EXPECT_GT(lstrcmpiA("Banana", "apple"), 0);

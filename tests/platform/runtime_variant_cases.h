@@ -12,7 +12,7 @@ struct Value {
   VARTYPE vt;
   long long i;
   double r;
-  const char16_t *s;
+  const char16_t* s;
 };
 
 constexpr Value Empty() { return {VT_EMPTY, 0, 0, nullptr}; }
@@ -24,7 +24,7 @@ constexpr Value UI4(long long v) { return {VT_UI4, v, 0, nullptr}; }
 constexpr Value R4(double v) { return {VT_R4, 0, v, nullptr}; }
 constexpr Value R8(double v) { return {VT_R8, 0, v, nullptr}; }
 constexpr Value Bool(bool v) { return {VT_BOOL, v ? -1 : 0, 0, nullptr}; }
-constexpr Value Str(const char16_t *v) { return {VT_BSTR, 0, 0, v}; }
+constexpr Value Str(const char16_t* v) { return {VT_BSTR, 0, 0, v}; }
 // A failed conversion: no value to compare.
 constexpr Value None() { return {VT_ILLEGAL, 0, 0, nullptr}; }
 

@@ -17,20 +17,23 @@ using variant_cases::Value;
 
 constexpr LCID kEnglishUs = 0x0409;
 
-std::u16string Text(BSTR s) { return std::u16string(reinterpret_cast<const char16_t *>(s), SysStringLen(s)); }
+std::u16string Text(BSTR s) { return std::u16string(reinterpret_cast<const char16_t*>(s), SysStringLen(s)); }
 
-std::string Narrow(const std::u16string &s) {
+std::string Narrow(const std::u16string& s) {
   std::string out;
   for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
   return out;
 }
 
-std::string Describe(const Value &v) {
+std::string Describe(const Value& v) {
   std::ostringstream out;
   out << "vt " << v.vt << " ";
-  if (v.vt == VT_BSTR) out << '"' << Narrow(v.s) << '"';
-  else if (v.vt == VT_R4 || v.vt == VT_R8) out << v.r;
-  else out << v.i;
+  if (v.vt == VT_BSTR)
+    out << '"' << Narrow(v.s) << '"';
+  else if (v.vt == VT_R4 || v.vt == VT_R8)
+    out << v.r;
+  else
+    out << v.i;
   return out.str();
 }
 
@@ -39,23 +42,38 @@ class SourceVariant {
  public:
   enum class Pass { ByValue, ByRef, ByRefVariant };
 
-  SourceVariant(const Value &v, Pass pass) {
+  SourceVariant(const Value& v, Pass pass) {
     VariantInit(&value_);
     VariantInit(&ref_);
     value_.vt = v.vt;
     switch (v.vt) {
-      case VT_I2: value_.iVal = static_cast<SHORT>(v.i); break;
-      case VT_I4: value_.lVal = static_cast<LONG>(v.i); break;
-      case VT_UI1: value_.bVal = static_cast<BYTE>(v.i); break;
-      case VT_UI4: value_.ulVal = static_cast<ULONG>(v.i); break;
-      case VT_R4: value_.fltVal = static_cast<FLOAT>(v.r); break;
-      case VT_R8: value_.dblVal = v.r; break;
-      case VT_BOOL: value_.boolVal = v.i != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
+      case VT_I2:
+        value_.iVal = static_cast<SHORT>(v.i);
+        break;
+      case VT_I4:
+        value_.lVal = static_cast<LONG>(v.i);
+        break;
+      case VT_UI1:
+        value_.bVal = static_cast<BYTE>(v.i);
+        break;
+      case VT_UI4:
+        value_.ulVal = static_cast<ULONG>(v.i);
+        break;
+      case VT_R4:
+        value_.fltVal = static_cast<FLOAT>(v.r);
+        break;
+      case VT_R8:
+        value_.dblVal = v.r;
+        break;
+      case VT_BOOL:
+        value_.boolVal = v.i != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
       case VT_BSTR:
-        value_.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR *>(v.s),
+        value_.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(v.s),
                                            static_cast<UINT>(std::char_traits<char16_t>::length(v.s)));
         break;
-      default: break;
+      default:
+        break;
     }
     if (pass == Pass::ByRef) {
       ref_.vt = static_cast<VARTYPE>(VT_BYREF | v.vt);
@@ -67,33 +85,48 @@ class SourceVariant {
     source_ = pass == Pass::ByValue ? &value_ : &ref_;
   }
   ~SourceVariant() { VariantClear(&value_); }
-  SourceVariant(const SourceVariant &) = delete;
-  SourceVariant &operator=(const SourceVariant &) = delete;
+  SourceVariant(const SourceVariant&) = delete;
+  SourceVariant& operator=(const SourceVariant&) = delete;
 
-  VARIANT *get() { return source_; }
-  const VARIANT &value() const { return value_; }
+  VARIANT* get() { return source_; }
+  const VARIANT& value() const { return value_; }
 
  private:
   VARIANT value_;
   VARIANT ref_;
-  VARIANT *source_ = nullptr;
+  VARIANT* source_ = nullptr;
 };
 
-void ExpectValue(const Case &c, const VARIANT &got, const std::string &where) {
+void ExpectValue(const Case& c, const VARIANT& got, const std::string& where) {
   ASSERT_EQ(got.vt, c.to) << where;
   switch (c.to) {
-    case VT_I2: EXPECT_EQ(got.iVal, c.expected.i) << where; break;
-    case VT_I4: EXPECT_EQ(got.lVal, c.expected.i) << where; break;
-    case VT_UI1: EXPECT_EQ(got.bVal, c.expected.i) << where; break;
-    case VT_UI4: EXPECT_EQ(static_cast<long long>(got.ulVal), c.expected.i) << where; break;
-    case VT_R4: EXPECT_EQ(got.fltVal, static_cast<FLOAT>(c.expected.r)) << where; break;
-    case VT_R8: EXPECT_EQ(got.dblVal, c.expected.r) << where; break;
-    case VT_BOOL: EXPECT_EQ(got.boolVal, c.expected.i != 0 ? VARIANT_TRUE : VARIANT_FALSE) << where; break;
+    case VT_I2:
+      EXPECT_EQ(got.iVal, c.expected.i) << where;
+      break;
+    case VT_I4:
+      EXPECT_EQ(got.lVal, c.expected.i) << where;
+      break;
+    case VT_UI1:
+      EXPECT_EQ(got.bVal, c.expected.i) << where;
+      break;
+    case VT_UI4:
+      EXPECT_EQ(static_cast<long long>(got.ulVal), c.expected.i) << where;
+      break;
+    case VT_R4:
+      EXPECT_EQ(got.fltVal, static_cast<FLOAT>(c.expected.r)) << where;
+      break;
+    case VT_R8:
+      EXPECT_EQ(got.dblVal, c.expected.r) << where;
+      break;
+    case VT_BOOL:
+      EXPECT_EQ(got.boolVal, c.expected.i != 0 ? VARIANT_TRUE : VARIANT_FALSE) << where;
+      break;
     case VT_BSTR:
       ASSERT_NE(got.bstrVal, nullptr) << where;
       EXPECT_EQ(Narrow(Text(got.bstrVal)), Narrow(c.expected.s)) << where;
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -102,7 +135,7 @@ class VariantTable : public ::testing::TestWithParam<SourceVariant::Pass> {};
 TEST_P(VariantTable, EveryCaseConvertsAsTheTableSays) {
   const SourceVariant::Pass pass = GetParam();
   int index = 0;
-  for (const Case &c : variant_cases::kCases) {
+  for (const Case& c : variant_cases::kCases) {
     ++index;
     // Empty and Null have no by-reference form.
     if (pass != SourceVariant::Pass::ByValue && (c.from.vt == VT_EMPTY || c.from.vt == VT_NULL)) continue;
@@ -131,22 +164,25 @@ TEST_P(VariantTable, EveryCaseConvertsAsTheTableSays) {
 INSTANTIATE_TEST_SUITE_P(Passing, VariantTable,
                          ::testing::Values(SourceVariant::Pass::ByValue, SourceVariant::Pass::ByRef,
                                            SourceVariant::Pass::ByRefVariant),
-                         [](const ::testing::TestParamInfo<SourceVariant::Pass> &info) {
+                         [](const ::testing::TestParamInfo<SourceVariant::Pass>& info) {
                            switch (info.param) {
-                             case SourceVariant::Pass::ByValue: return std::string("ByValue");
-                             case SourceVariant::Pass::ByRef: return std::string("ByRef");
-                             default: return std::string("ByRefVariant");
+                             case SourceVariant::Pass::ByValue:
+                               return std::string("ByValue");
+                             case SourceVariant::Pass::ByRef:
+                               return std::string("ByRef");
+                             default:
+                               return std::string("ByRefVariant");
                            }
                          });
 
 // VarUI4FromStr follows the same text rules as a conversion to VT_UI4.
 TEST(VariantTableText, VarUI4FromStrAgreesWithTheTable) {
   int checked = 0;
-  for (const Case &c : variant_cases::kCases) {
+  for (const Case& c : variant_cases::kCases) {
     if (c.from.vt != VT_BSTR || c.to != VT_UI4) continue;
     ULONG out = 0;
     std::u16string text(c.from.s);
-    HRESULT hr = VarUI4FromStr(reinterpret_cast<OLECHAR *>(text.data()), kEnglishUs, 0, &out);
+    HRESULT hr = VarUI4FromStr(reinterpret_cast<OLECHAR*>(text.data()), kEnglishUs, 0, &out);
     EXPECT_EQ(hr, c.hr) << Narrow(text);
     if (hr == S_OK && c.hr == S_OK) {
       EXPECT_EQ(static_cast<long long>(out), c.expected.i) << Narrow(text);
@@ -161,7 +197,7 @@ TEST(VariantTableText, ConvertsInPlace) {
   VARIANT v;
   VariantInit(&v);
   v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR *>(u" 1,234 "));
+  v.bstrVal = SysAllocString(reinterpret_cast<const OLECHAR*>(u" 1,234 "));
   ASSERT_EQ(VariantChangeTypeEx(&v, &v, kEnglishUs, 0, VT_I4), S_OK);
   EXPECT_EQ(v.vt, VT_I4);
   EXPECT_EQ(v.lVal, 1234);

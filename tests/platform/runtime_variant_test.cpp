@@ -42,7 +42,7 @@ TEST(RuntimeBstr, AllocatesCountedStrings) {
 
   // The reallocation writes through the owner's own slot.
   am::UniqueBstr sOwner;
-  BSTR &s = *sOwner.put();
+  BSTR& s = *sOwner.put();
   s = SysAllocString(u"one");
   ASSERT_TRUE(SysReAllocString(&s, u"three"));
   EXPECT_EQ(Text(s), u"three");
@@ -50,7 +50,7 @@ TEST(RuntimeBstr, AllocatesCountedStrings) {
 
 TEST(RuntimeVariant, ClearFreesOwnedValuesButNotReferences) {
   std::atomic<bool> destroyed{false};
-  auto *obj = new CountingDispatch(1, &destroyed);
+  auto* obj = new CountingDispatch(1, &destroyed);
   VARIANT v;
   VariantInit(&v);
   v.vt = VT_DISPATCH;
@@ -63,7 +63,7 @@ TEST(RuntimeVariant, ClearFreesOwnedValuesButNotReferences) {
   // By reference: the variant owns nothing.
   VARIANT ref;
   ref.vt = VT_BYREF | VT_DISPATCH;
-  IDispatch *held = obj;
+  IDispatch* held = obj;
   ref.ppdispVal = &held;
   ASSERT_EQ(VariantClear(&ref), S_OK);
   EXPECT_EQ(obj->refs.load(), 1u);
@@ -101,7 +101,7 @@ TEST(RuntimeVariant, CopyIsDeepForTextAndCountsObjectReferences) {
   srcOwner.reset();
   dstOwner.reset();
 
-  auto *obj = new CountingDispatch();
+  auto* obj = new CountingDispatch();
   src.vt = VT_DISPATCH;
   src.pdispVal = obj;
   ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
@@ -126,11 +126,11 @@ TEST(RuntimeVariant, CopyIndFollowsReferencesAndOwnsTheResult) {
   const am::UniqueBstr heldOwner(SysAllocString(u"by ref"));
   BSTR held = heldOwner.get();
   am::UniqueVariant refOwner;
-  VARIANT &ref = *refOwner;
+  VARIANT& ref = *refOwner;
   ref.vt = VT_BYREF | VT_BSTR;
   ref.pbstrVal = &held;
   am::UniqueVariant dstOwner;
-  VARIANT &dst = *dstOwner;
+  VARIANT& dst = *dstOwner;
   VariantInit(&dst);
   ASSERT_EQ(VariantCopyInd(&dst, &ref), S_OK);
   ASSERT_EQ(dst.vt, VT_BSTR);
@@ -193,7 +193,7 @@ TEST(RuntimeVariant, ChangeTypeLeavesTheTargetAloneOnFailure) {
 TEST(RuntimeVariant, ChangeTypeWritesOverAndReleasesTheOldTarget) {
   VARIANT src;
   am::UniqueVariant dstOwner;
-  VARIANT &dst = *dstOwner;
+  VARIANT& dst = *dstOwner;
   src.vt = VT_I4;
   src.lVal = -42;
   dst.vt = VT_BSTR;
@@ -203,11 +203,11 @@ TEST(RuntimeVariant, ChangeTypeWritesOverAndReleasesTheOldTarget) {
 }
 
 TEST(RuntimeVariant, ObjectsConvertThroughTheirDefaultProperty) {
-  auto *obj = new CountingDispatch(1234);
+  auto* obj = new CountingDispatch(1234);
   // src ends up holding a stack object, so it is cleared by hand, once.
   VARIANT src;
   am::UniqueVariant dstOwner;
-  VARIANT &dst = *dstOwner;
+  VARIANT& dst = *dstOwner;
   src.vt = VT_DISPATCH;
   src.pdispVal = obj;
   VariantInit(&dst);
@@ -224,7 +224,7 @@ TEST(RuntimeVariant, ObjectsConvertThroughTheirDefaultProperty) {
   EXPECT_EQ(dst.vt, VT_UNKNOWN);
   EXPECT_EQ(obj->refs.load(), 2u);
   am::UniqueVariant backOwner;
-  VARIANT &back = *backOwner;
+  VARIANT& back = *backOwner;
   VariantInit(&back);
   ASSERT_EQ(VariantChangeType(&back, &dst, 0, VT_DISPATCH), S_OK);
   EXPECT_EQ(back.pdispVal, obj);
@@ -246,14 +246,14 @@ TEST(RuntimeVariant, ObjectsConvertThroughTheirDefaultProperty) {
 TEST(RuntimeVariant, ByReferenceTextIsCopiedNotTaken) {
   BSTR held = SysAllocString(u"  7 ");
   am::UniqueVariant varOwner;
-  VARIANT &var = *varOwner;
+  VARIANT& var = *varOwner;
   var.vt = VT_BSTR;
   var.bstrVal = held;
   VARIANT ref;
   ref.vt = VT_BYREF | VT_VARIANT;
   ref.pvarVal = &var;
   am::UniqueVariant dstOwner;
-  VARIANT &dst = *dstOwner;
+  VARIANT& dst = *dstOwner;
   VariantInit(&dst);
   ASSERT_EQ(VariantChangeType(&dst, &ref, 0, VT_BSTR), S_OK);
   EXPECT_NE(dst.bstrVal, held);

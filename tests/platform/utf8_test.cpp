@@ -23,12 +23,22 @@ struct Case {
 // a value past U+10FFFF, valid starts cut short in the middle and at the end.
 const Case kBad[] = {
     {"\x80", u"\xDC80", u"\xFFFD"},
-    {"a\xFF" "b", u"a\xDCFF" "b", u"a\xFFFD" "b"},
+    {"a\xFF"
+     "b",
+     u"a\xDCFF"
+     "b",
+     u"a\xFFFD"
+     "b"},
     {"\xC0\x80", u"\xDCC0\xDC80", u"\xFFFD\xFFFD"},
     {"\xE0\x80\x80", u"\xDCE0\xDC80\xDC80", u"\xFFFD\xFFFD\xFFFD"},
     {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80", u"\xFFFD\xFFFD\xFFFD"},
     {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80", u"\xFFFD\xFFFD\xFFFD\xFFFD"},
-    {"\xE2\x82" "A", u"\xDCE2\xDC82" "A", u"\xFFFD" "A"},
+    {"\xE2\x82"
+     "A",
+     u"\xDCE2\xDC82"
+     "A",
+     u"\xFFFD"
+     "A"},
     {"x\xF0\x9F\x98", u"x\xDCF0\xDC9F\xDC98", u"x\xFFFD"},
     {"\xF0\x9F\x98\xE2\x82\xAC", u"\xDCF0\xDC9F\xDC98\x20AC", u"\xFFFD\x20AC"},
 };
@@ -41,8 +51,9 @@ std::u16string Decode(std::string_view bytes, BadBytes policy, bool* ok = nullpt
 }
 
 TEST(Utf8Decoder, WellFormedTextIsTheSameUnderEveryPolicy) {
-  const std::string_view bytes = "a\0\x7F\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBF\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"
-                                 "\xED\x9F\xBF\xEE\x80\x80"sv;
+  const std::string_view bytes =
+      "a\0\x7F\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBF\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"
+      "\xED\x9F\xBF\xEE\x80\x80"sv;
   const std::u16string_view expected = u"<a\0\x7F\xE9\x20AC\xFFFF\xD83D\xDE00\xDBFF\xDFFF\xD7FF\xE000"sv;
   for (BadBytes policy : {BadBytes::Escape, BadBytes::Replace, BadBytes::Refuse}) {
     bool ok = false;

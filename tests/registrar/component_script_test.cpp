@@ -39,7 +39,8 @@ const std::string kClassKey = "HKCR\\CLSID\\{111D7E37-5526-458D-849C-0BA0765813E
 class ComponentScript : public RegistrarTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(registrar.DefineReplacement(Wide("Module").c_str(), Wide("C:\\Program Files\\Album''s\\albummaker.dll").c_str()),
+    ASSERT_EQ(registrar.DefineReplacement(Wide("Module").c_str(),
+                                          Wide("C:\\Program Files\\Album''s\\albummaker.dll").c_str()),
               S_OK);
   }
 };
@@ -62,8 +63,8 @@ TEST_F(ComponentScript, RegistersExactlyTheDocumentedEntries) {
   EXPECT_EQ(Text(kClassKey + "\\InprocServer32"), "C:\\Program Files\\Album's\\albummaker.dll");
   EXPECT_EQ(Text(kClassKey + "\\InprocServer32", "ThreadingModel"), "Free");
   EXPECT_EQ(Text(kClassKey + "\\TypeLib"), "{B4AF5139-BD8D-402B-939D-65FC70002BA6}");
-  EXPECT_EQ(registry.SubKeys(kClassKey),
-            (std::vector<std::string>{"InprocServer32", "ProgID", "Programmable", "TypeLib", "VersionIndependentProgID"}));
+  EXPECT_EQ(registry.SubKeys(kClassKey), (std::vector<std::string>{"InprocServer32", "ProgID", "Programmable",
+                                                                   "TypeLib", "VersionIndependentProgID"}));
 }
 
 TEST_F(ComponentScript, UnregistrationRestoresTheRegistryAndKeepsClsid) {

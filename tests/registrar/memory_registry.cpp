@@ -41,9 +41,8 @@ std::string StoredValue::text() const {
 
 MemoryRegistry::MemoryRegistry() {
   const std::pair<const char*, HKEY> roots[] = {
-      {"HKCR", HKEY_CLASSES_ROOT},     {"HKCU", HKEY_CURRENT_USER}, {"HKLM", HKEY_LOCAL_MACHINE},
-      {"HKU", HKEY_USERS},             {"HKPD", HKEY_PERFORMANCE_DATA}, {"HKDD", HKEY_DYN_DATA},
-      {"HKCC", HKEY_CURRENT_CONFIG},
+      {"HKCR", HKEY_CLASSES_ROOT},     {"HKCU", HKEY_CURRENT_USER}, {"HKLM", HKEY_LOCAL_MACHINE},  {"HKU", HKEY_USERS},
+      {"HKPD", HKEY_PERFORMANCE_DATA}, {"HKDD", HKEY_DYN_DATA},     {"HKCC", HKEY_CURRENT_CONFIG},
   };
   for (const auto& [name, key] : roots) {
     auto node = std::make_shared<Node>();
@@ -67,7 +66,6 @@ std::shared_ptr<MemoryRegistry::Node> MemoryRegistry::Resolve(HKEY key, LONG* er
   }
   return handle->second.node;
 }
-
 
 HKEY MemoryRegistry::NewHandle(std::shared_ptr<Node> node, REGSAM access) {
   std::uintptr_t id = nextHandle_;

@@ -69,8 +69,8 @@ class MemoryRegistry final : public Registry {
   void RefuseWrites(bool on) { refuseAllWrites_ = on; }
   void RefuseWritesTo(const std::string& path) { refuseWrites_.insert(path); }
   void FailCloseOf(const std::string& path) { failClose_.insert(path); }
-  void HideKey(const std::string& path) { hidden_.insert(path); }           // opens fail, creates fail
-  void ReadOnlyKey(const std::string& path) { readOnly_.insert(path); }     // only read access; no deletion
+  void HideKey(const std::string& path) { hidden_.insert(path); }        // opens fail, creates fail
+  void ReadOnlyKey(const std::string& path) { readOnly_.insert(path); }  // only read access; no deletion
   void RefuseDeleteOf(const std::string& path) { refuseDelete_.insert(path); }
   void FailCreateOf(const std::string& path) { failCreate_.insert(path); }
 

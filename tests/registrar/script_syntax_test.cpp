@@ -35,10 +35,20 @@ TEST_F(ScriptSyntax, RootNameNeedsABlankBeforeItsBrace) {
 
 TEST_F(ScriptSyntax, EveryRootNameReachesItsPredefinedKey) {
   const std::pair<const char*, const char*> roots[] = {
-      {"HKCR", "HKCR"}, {"HKCU", "HKCU"}, {"HKLM", "HKLM"}, {"HKU", "HKU"}, {"HKPD", "HKPD"},
-      {"HKDD", "HKDD"}, {"HKCC", "HKCC"}, {"HKEY_CLASSES_ROOT", "HKCR"}, {"HKEY_CURRENT_USER", "HKCU"},
-      {"HKEY_LOCAL_MACHINE", "HKLM"}, {"HKEY_USERS", "HKU"}, {"HKEY_PERFORMANCE_DATA", "HKPD"},
-      {"hkey_dyn_data", "HKDD"}, {"HKEY_CURRENT_CONFIG", "HKCC"},
+      {"HKCR", "HKCR"},
+      {"HKCU", "HKCU"},
+      {"HKLM", "HKLM"},
+      {"HKU", "HKU"},
+      {"HKPD", "HKPD"},
+      {"HKDD", "HKDD"},
+      {"HKCC", "HKCC"},
+      {"HKEY_CLASSES_ROOT", "HKCR"},
+      {"HKEY_CURRENT_USER", "HKCU"},
+      {"HKEY_LOCAL_MACHINE", "HKLM"},
+      {"HKEY_USERS", "HKU"},
+      {"HKEY_PERFORMANCE_DATA", "HKPD"},
+      {"hkey_dyn_data", "HKDD"},
+      {"HKEY_CURRENT_CONFIG", "HKCC"},
   };
   for (const auto& [name, root] : roots) {
     const std::string key = std::string("K_") + name;

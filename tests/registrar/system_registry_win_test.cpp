@@ -90,8 +90,8 @@ TEST_F(SystemRegistryScript, RemovalSparesForeignSubKeysAndNoRemoveValuesGo) {
   const std::string script = Wrap("A { B } NoRemove N { val V = s 'v' }");
   ASSERT_EQ(registrar.ApplyScript(script.c_str(), TRUE), S_OK);
   HKEY foreign = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (path_ + "\\A\\Foreign").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &foreign, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (path_ + "\\A\\Foreign").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &foreign, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(foreign);
   ASSERT_EQ(registrar.ApplyScript(script.c_str(), FALSE), S_OK);

@@ -113,8 +113,8 @@ class SelfRegistration : public ::testing::Test {
   ChildResult Register(const fs::path& module) { return Host({"register", module.string()}); }
   ChildResult Unregister(const fs::path& module) { return Host({"unregister", module.string()}); }
   ChildResult RenderByProgId(const std::string& index) {
-    return Host({"render", "--progid", "--folder", (dir_ / "album").string(), "--template", templ_.string(),
-                 "--index", index});
+    return Host(
+        {"render", "--progid", "--folder", (dir_ / "album").string(), "--template", templ_.string(), "--index", index});
   }
   std::string InprocServer() const { return Key(std::string(kClassKey) + "\\InprocServer32").Values()[""].data; }
 
@@ -160,8 +160,8 @@ TEST_F(SelfRegistration, RegisteringTwiceLeavesTheSameStore) {
   const std::string once = ReadFile(store_);
   // A stray entry under the class key goes: the class key is rebuilt.
   am::UniqueHkey stray;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Stray").c_str(), 0, nullptr, 0,
-                            KEY_WRITE, nullptr, stray.put(), nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Stray").c_str(), 0, nullptr, 0, KEY_WRITE,
+                            nullptr, stray.put(), nullptr),
             ERROR_SUCCESS);
   stray.reset();  // closed before the host runs again
   ASSERT_EQ(Register(module).exitCode, 0);
@@ -209,8 +209,8 @@ TEST_F(SelfRegistration, ForeignSubKeyKeepsTheClassKey) {
   const fs::path module = CopyModule("bin/libalbummaker.so");
   ASSERT_EQ(Register(module).exitCode, 0);
   am::UniqueHkey foreign;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Foreign").c_str(), 0, nullptr, 0,
-                            KEY_WRITE, nullptr, foreign.put(), nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\Foreign").c_str(), 0, nullptr, 0, KEY_WRITE,
+                            nullptr, foreign.put(), nullptr),
             ERROR_SUCCESS);
   foreign.reset();  // closed before the host runs again
   ASSERT_EQ(Unregister(module).exitCode, 0);
@@ -309,8 +309,7 @@ class DispatchClient {
     V_BSTR(&v) = SysAllocStringLen(text.c_str(), static_cast<UINT>(text.size()));
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{&v, &named, 1, 1};
-    EXPECT_EQ(dispatch_->Invoke(Id(name), IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr),
-              S_OK);
+    EXPECT_EQ(dispatch_->Invoke(Id(name), IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr), S_OK);
   }
   // getAlbumPage(index) with both paths left as they are.
   std::u16string Page(int index) {
@@ -360,8 +359,7 @@ TEST_F(SelfRegistration, ManyThreadsCreateAndCallByProgId) {
     });
   }
   for (std::thread& t : threads) t.join();
-  const std::vector<std::u16string> expected = {u"1:a.jpg", u"2:b.jpg", u"3:c.gif",
-                                                u"1:a.jpg", u"2:b.jpg", u"3:c.gif"};
+  const std::vector<std::u16string> expected = {u"1:a.jpg", u"2:b.jpg", u"3:c.gif", u"1:a.jpg", u"2:b.jpg", u"3:c.gif"};
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(pages[t], expected) << "thread " << t;
 }
 
@@ -407,9 +405,9 @@ class InstalledModule {
 // After DllInstall returns, HKEY_CLASSES_ROOT is the real one again.
 void ExpectClassesRootNotRedirected(const std::string& when) {
   am::UniqueHkey probe;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "RedirectProbe", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, probe.put(),
-                            nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_CLASSES_ROOT, "RedirectProbe", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, probe.put(), nullptr),
+      ERROR_SUCCESS);
   probe.reset();  // closed before the key is deleted
   EXPECT_FALSE(Key("Software\\Classes\\RedirectProbe", HKEY_CURRENT_USER).Exists()) << when;
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "RedirectProbe"), ERROR_SUCCESS) << when;

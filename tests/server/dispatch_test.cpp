@@ -110,9 +110,9 @@ TEST_F(DispatchTest, InvokeReachesTheSlots) {
 
   UniqueVariant result;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  ASSERT_EQ(dispatch_->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, result.get(),
-                              nullptr, nullptr),
-            S_OK);
+  ASSERT_EQ(
+      dispatch_->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, result.get(), nullptr, nullptr),
+      S_OK);
   ASSERT_EQ(V_VT(result.get()), VT_BSTR);
   EXPECT_EQ(FromBstr(V_BSTR(result.get())), u"C:\\album");
 

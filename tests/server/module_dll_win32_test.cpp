@@ -24,10 +24,10 @@ class ModuleDllTest : public ::testing::Test {
   void SetUp() override {
     module_ = LoadLibraryW(L"albummaker.dll");
     ASSERT_NE(module_, nullptr) << "LoadLibrary failed: " << GetLastError();
-    getClassObject_ = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
-    canUnloadNow_ = reinterpret_cast<CanUnloadNowFn>(
-        reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+    getClassObject_ =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+    canUnloadNow_ =
+        reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
     ASSERT_NE(getClassObject_, nullptr);
     ASSERT_NE(canUnloadNow_, nullptr);
     wchar_t path[MAX_PATH] = {};

@@ -14,7 +14,8 @@ class ModuleSoTest : public ::testing::Test {
   void SetUp() override {
     module_ = LoadLibraryA(AM_TEST_MODULE);
     ASSERT_NE(module_, nullptr) << "cannot load " << AM_TEST_MODULE;
-    getClassObject_ = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+    getClassObject_ =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
     canUnloadNow_ = reinterpret_cast<NoArgumentFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
     ASSERT_NE(getClassObject_, nullptr);
     ASSERT_NE(canUnloadNow_, nullptr);

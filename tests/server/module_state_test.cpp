@@ -97,7 +97,9 @@ TEST(ModuleStateTest, LocksAreReentrant) {
   {
     ScopedCriticalSection outer(state.typeInfoAndCleanupLock);
     // AddCleanup takes the same lock again on the same thread.
-    EXPECT_EQ(AddCleanup(state, [](void*) {}, nullptr), S_OK);
+    EXPECT_EQ(AddCleanup(
+                  state, [](void*) {}, nullptr),
+              S_OK);
     ScopedCriticalSection inner(state.objectMapLock);
     ScopedCriticalSection again(state.objectMapLock);
   }

@@ -19,8 +19,8 @@ class TempFolder {
     static std::atomic<unsigned> counter{0};
     std::random_device rd;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::string leaf = "am-test-" + std::to_string(rd()) + "-" + std::to_string(stamp) + "-" +
-                             std::to_string(counter.fetch_add(1));
+    const std::string leaf =
+        "am-test-" + std::to_string(rd()) + "-" + std::to_string(stamp) + "-" + std::to_string(counter.fetch_add(1));
     path_ = std::filesystem::temp_directory_path() / leaf;
     std::filesystem::create_directories(path_);
   }

@@ -45,7 +45,8 @@ class AnsiCodePage1252 : public ::testing::Test {
 
 TEST_F(AnsiCodePage1252, DecodesEveryByteIncludingTheUndefinedOnes) {
   using namespace std::string_view_literals;
-  EXPECT_EQ(Decode("\x80\xE9\x9F\x81\x8D\x8F\x90\x9D\xFF" "A\0"sv),
+  EXPECT_EQ(Decode("\x80\xE9\x9F\x81\x8D\x8F\x90\x9D\xFF"
+                   "A\0"sv),
             (std::u16string{u'\u20AC', u'\u00E9', u'\u0178', u'\u0081', u'\u008D', u'\u008F', u'\u0090', u'\u009D',
                             u'\u00FF', u'A', u'\0'}));
 }
@@ -91,7 +92,9 @@ class AnsiCodePage932 : public ::testing::Test {
 TEST_F(AnsiCodePage932, DecodesDoubleByteCharacters) {
   using namespace std::string_view_literals;
   // Hiragana A, the kanji whose trail byte is a backslash, a half-width katakana.
-  EXPECT_EQ(Decode("\x82\xA0\x95\x5C\xB1" "A\0"sv), (std::u16string{u'\u3042', u'\u8868', u'\uFF71', u'A', u'\0'}));
+  EXPECT_EQ(Decode("\x82\xA0\x95\x5C\xB1"
+                   "A\0"sv),
+            (std::u16string{u'\u3042', u'\u8868', u'\uFF71', u'A', u'\0'}));
   EXPECT_EQ(seam::AnsiDecodedLength("\x82\xA0\x82\xA2", 5), 3u);
 }
 
@@ -105,10 +108,16 @@ TEST_F(AnsiCodePage932, TextFunctionsStepOverDoubleBytes) {
   EXPECT_TRUE(IsDBCSLeadByte(0x95));
   EXPECT_FALSE(IsDBCSLeadByte(0x5C));
   EXPECT_FALSE(IsDBCSLeadByte('A'));
-  const char text[] = "\x95\x5C" "x";
+  const char text[] =
+      "\x95\x5C"
+      "x";
   EXPECT_EQ(CharNextA(text), text + 2);
   EXPECT_EQ(CharNextA(text + 2), text + 3);
-  EXPECT_EQ(lstrcmpiA("\x82\xA0" "Key", "\x82\xA0" "KEY"), 0);
+  EXPECT_EQ(lstrcmpiA("\x82\xA0"
+                      "Key",
+                      "\x82\xA0"
+                      "KEY"),
+            0);
   EXPECT_NE(lstrcmpiA("\x82\xA0", "\x82\xA2"), 0);
 }
 

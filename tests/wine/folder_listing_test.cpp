@@ -28,8 +28,9 @@ struct Entry {
 
 std::vector<Entry> List(const std::u16string& folder) {
   std::vector<Entry> entries;
-  seam::ListFolder(folder, kExtensions, std::size(kExtensions),
-                   [&](std::u16string_view name, bool skip) { entries.push_back({std::u16string(name), skip}); });
+  seam::ListFolder(folder, kExtensions, std::size(kExtensions), [&](std::u16string_view name, bool skip) {
+    entries.push_back({std::u16string(name), skip});
+  });
   return entries;
 }
 
@@ -71,8 +72,8 @@ TEST_F(WindowsFolderListing, SkipsDirectoriesHiddenAndSystemButListsReadOnlyAndA
 }
 
 TEST_F(WindowsFolderListing, MatchesExtensionsWithoutCaseOnePatternAfterAnother) {
-  for (const wchar_t* leaf : {L"d.GIF", L"c.jpeg", L"A.JPG", L"b.Jpg", L"e.png", L"f.jpe", L"g.bmp", L"h.jpg.txt",
-                              L"jpg"})
+  for (const wchar_t* leaf :
+       {L"d.GIF", L"c.jpeg", L"A.JPG", L"b.Jpg", L"e.png", L"f.jpe", L"g.bmp", L"h.jpg.txt", L"jpg"})
     Write(leaf);
 
   // (Longer extensions such as "gifs" are left out: the platform may match

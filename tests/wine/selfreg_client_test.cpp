@@ -52,8 +52,8 @@ struct ThreadRun {
         V_BSTR(v.get()) = SysAllocString(values[i]->c_str());
         DISPID named = DISPID_PROPERTYPUT;
         DISPPARAMS params{v.get(), &named, 1, 1};
-        put = dispatch->Invoke(ids[i], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
-                               nullptr, nullptr);
+        put = dispatch->Invoke(ids[i], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, nullptr,
+                               nullptr);
       }
       for (int round = 0; round < 20 && SUCCEEDED(put); ++round) {
         VARIANT args[3];
@@ -67,8 +67,7 @@ struct ThreadRun {
         am::UniqueVariant result;
         const HRESULT hr = dispatch->Invoke(ids[2], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                                             result.get(), nullptr, nullptr);
-        pages.push_back(hr == S_OK && V_VT(result.get()) == VT_BSTR ? std::wstring(V_BSTR(result.get()))
-                                                                    : L"<failed>");
+        pages.push_back(hr == S_OK && V_VT(result.get()) == VT_BSTR ? std::wstring(V_BSTR(result.get())) : L"<failed>");
       }
     }
   }

@@ -44,8 +44,8 @@ class WinTempFolder {
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
     path_.assign(temp, n);
     if (!path_.empty() && path_.back() == L'\\') path_.pop_back();
-    path_ += L"\\am-wine-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-             std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter.fetch_add(1));
+    path_ += L"\\am-wine-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount()) + L"-" +
+             std::to_wstring(counter.fetch_add(1));
     created_ = CreateDirectoryW(path_.c_str(), nullptr) != 0;
   }
   ~WinTempFolder() { RemoveTree(path_); }
@@ -60,8 +60,8 @@ class WinTempFolder {
 
   // Creates (or replaces) a file with the given bytes; true on success.
   static bool WriteFile(const std::wstring& path, std::string_view bytes = {}) {
-    HANDLE h = CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     const BOOL ok = ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);

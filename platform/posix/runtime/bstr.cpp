@@ -14,7 +14,7 @@ constexpr size_t kPrefix = sizeof(uint32_t);
 // terminator and the byte after the text are zeroed.
 BSTR AllocateBytes(size_t byteLen) {
   if (byteLen > 0xFFFFFFF0u) return nullptr;
-  auto *base = static_cast<unsigned char *>(std::malloc(kPrefix + byteLen + sizeof(OLECHAR) + 1));
+  auto* base = static_cast<unsigned char*>(std::malloc(kPrefix + byteLen + sizeof(OLECHAR) + 1));
   if (base == nullptr) return nullptr;
   auto len = static_cast<uint32_t>(byteLen);
   std::memcpy(base, &len, sizeof len);
@@ -22,13 +22,13 @@ BSTR AllocateBytes(size_t byteLen) {
   return reinterpret_cast<BSTR>(base + kPrefix);
 }
 
-unsigned char *BaseOf(BSTR s) { return reinterpret_cast<unsigned char *>(s) - kPrefix; }
+unsigned char* BaseOf(BSTR s) { return reinterpret_cast<unsigned char*>(s) - kPrefix; }
 
 }  // namespace
 
 extern "C" {
 
-BSTR SysAllocStringLen(const OLECHAR *strIn, UINT ui) {
+BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
   size_t bytes = static_cast<size_t>(ui) * sizeof(OLECHAR);
   BSTR s = AllocateBytes(bytes);
   if (s == nullptr) return nullptr;
@@ -39,7 +39,7 @@ BSTR SysAllocStringLen(const OLECHAR *strIn, UINT ui) {
   return s;
 }
 
-BSTR SysAllocString(const OLECHAR *psz) {
+BSTR SysAllocString(const OLECHAR* psz) {
   if (psz == nullptr) return nullptr;
   return SysAllocStringLen(psz, static_cast<UINT>(lstrlenW(psz)));
 }
@@ -54,7 +54,7 @@ BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) {
   return s;
 }
 
-INT SysReAllocString(BSTR *pbstr, const OLECHAR *psz) {
+INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
   if (pbstr == nullptr) return FALSE;
   BSTR fresh = SysAllocString(psz);
   if (fresh == nullptr && psz != nullptr) return FALSE;

@@ -38,11 +38,16 @@ char16_t Fold(unsigned char byte) {
   if (u >= u'A' && u <= u'Z') return static_cast<char16_t>(u + 0x20);
   if (u >= 0xC0 && u <= 0xDE && u != 0xD7) return static_cast<char16_t>(u + 0x20);
   switch (u) {
-    case 0x0160: return 0x0161;
-    case 0x0152: return 0x0153;
-    case 0x017D: return 0x017E;
-    case 0x0178: return 0x00FF;
-    default: return u;
+    case 0x0160:
+      return 0x0161;
+    case 0x0152:
+      return 0x0153;
+    case 0x017D:
+      return 0x017E;
+    case 0x0178:
+      return 0x00FF;
+    default:
+      return u;
   }
 }
 
@@ -51,15 +56,13 @@ char16_t Fold(unsigned char byte) {
 extern "C" {
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes, LPWSTR dest, int destUnits) {
-  if (source == nullptr || sourceBytes == 0 || sourceBytes < -1 || destUnits < 0 ||
-      (dest == nullptr && destUnits != 0))
+  if (source == nullptr || sourceBytes == 0 || sourceBytes < -1 || destUnits < 0 || (dest == nullptr && destUnits != 0))
     return Fail(ERROR_INVALID_PARAMETER);
   Page page = PageOf(codePage);
   if (page == Page::Unknown) return Fail(ERROR_INVALID_PARAMETER);
-  if (page == Page::Utf8 && (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) != 0)
-    return Fail(kErrorInvalidFlags);
+  if (page == Page::Utf8 && (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) != 0) return Fail(kErrorInvalidFlags);
   size_t n = sourceBytes == -1 ? std::strlen(source) + 1 : static_cast<size_t>(sourceBytes);
-  const auto *bytes = reinterpret_cast<const unsigned char *>(source);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(source);
 
   std::u16string text;
   try {
@@ -85,8 +88,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceByt
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceUnits, LPSTR dest, int destBytes,
                         LPCSTR defaultChar, LPBOOL usedDefault) {
-  if (source == nullptr || sourceUnits == 0 || sourceUnits < -1 || destBytes < 0 ||
-      (dest == nullptr && destBytes != 0))
+  if (source == nullptr || sourceUnits == 0 || sourceUnits < -1 || destBytes < 0 || (dest == nullptr && destBytes != 0))
     return Fail(ERROR_INVALID_PARAMETER);
   Page page = PageOf(codePage);
   if (page == Page::Unknown) return Fail(ERROR_INVALID_PARAMETER);
@@ -140,8 +142,8 @@ BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 // here never rely on.
 int lstrcmpiA(LPCSTR a, LPCSTR b) {
   if (a == nullptr || b == nullptr) return a == b ? 0 : (a == nullptr ? -1 : 1);
-  const auto *x = reinterpret_cast<const unsigned char *>(a);
-  const auto *y = reinterpret_cast<const unsigned char *>(b);
+  const auto* x = reinterpret_cast<const unsigned char*>(a);
+  const auto* y = reinterpret_cast<const unsigned char*>(b);
   for (;; ++x, ++y) {
     char16_t fx = *x == 0 ? 0 : Fold(*x);
     char16_t fy = *y == 0 ? 0 : Fold(*y);
@@ -154,7 +156,7 @@ int lstrlenA(LPCSTR s) { return s == nullptr ? 0 : static_cast<int>(std::strlen(
 
 int lstrlenW(LPCWSTR s) {
   if (s == nullptr) return 0;
-  const WCHAR *p = s;
+  const WCHAR* p = s;
   while (*p != 0) ++p;
   return static_cast<int>(p - s);
 }
@@ -165,7 +167,7 @@ UINT GetACP(void) { return kCp1252; }
 
 namespace albumrt {
 
-std::string Narrow(const OLECHAR *text) {
+std::string Narrow(const OLECHAR* text) {
   if (text == nullptr) return {};
   const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
@@ -175,7 +177,7 @@ std::string Narrow(const OLECHAR *text) {
   return out;
 }
 
-std::u16string Widen(const std::string &text) {
+std::u16string Widen(const std::string& text) {
   const int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
   if (units <= 0) return {};
   std::u16string out(static_cast<size_t>(units), u'\0');

@@ -15,12 +15,12 @@ namespace {
 class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
  public:
   // IUnknown (shared by both interfaces)
-  STDMETHODIMP QueryInterface(REFIID riid, void **ppv) override {
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IErrorInfo)) {
-      *ppv = static_cast<IErrorInfo *>(this);
+      *ppv = static_cast<IErrorInfo*>(this);
     } else if (IsEqualIID(riid, IID_ICreateErrorInfo)) {
-      *ppv = static_cast<ICreateErrorInfo *>(this);
+      *ppv = static_cast<ICreateErrorInfo*>(this);
     } else {
       *ppv = nullptr;
       return E_NOINTERFACE;
@@ -39,16 +39,16 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
   }
 
   // IErrorInfo
-  STDMETHODIMP GetGUID(GUID *pGUID) override {
+  STDMETHODIMP GetGUID(GUID* pGUID) override {
     if (pGUID == nullptr) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     *pGUID = guid_;
     return S_OK;
   }
-  STDMETHODIMP GetSource(BSTR *p) override { return Get(source_, p); }
-  STDMETHODIMP GetDescription(BSTR *p) override { return Get(description_, p); }
-  STDMETHODIMP GetHelpFile(BSTR *p) override { return Get(helpFile_, p); }
-  STDMETHODIMP GetHelpContext(DWORD *p) override {
+  STDMETHODIMP GetSource(BSTR* p) override { return Get(source_, p); }
+  STDMETHODIMP GetDescription(BSTR* p) override { return Get(description_, p); }
+  STDMETHODIMP GetHelpFile(BSTR* p) override { return Get(helpFile_, p); }
+  STDMETHODIMP GetHelpContext(DWORD* p) override {
     if (p == nullptr) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     *p = helpContext_;
@@ -76,7 +76,7 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
     std::u16string value;
   };
 
-  HRESULT Get(const Text &field, BSTR *out) {
+  HRESULT Get(const Text& field, BSTR* out) {
     if (out == nullptr) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     if (!field.set) {
@@ -87,7 +87,7 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
     return *out == nullptr ? E_OUTOFMEMORY : S_OK;
   }
 
-  HRESULT Set(Text &field, LPOLESTR s) {
+  HRESULT Set(Text& field, LPOLESTR s) {
     try {
       std::u16string value = s != nullptr ? std::u16string(s) : std::u16string();
       std::lock_guard lock(mutex_);
@@ -108,7 +108,7 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
 
 // The calling thread's error object; released when the thread ends.
 struct ThreadSlot {
-  IErrorInfo *info = nullptr;
+  IErrorInfo* info = nullptr;
   ~ThreadSlot() {
     if (info != nullptr) info->Release();
   }
@@ -119,24 +119,24 @@ thread_local ThreadSlot t_slot;
 
 extern "C" {
 
-HRESULT CreateErrorInfo(ICreateErrorInfo **pperrinfo) {
+HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
   if (pperrinfo == nullptr) return E_INVALIDARG;
-  auto *info = new (std::nothrow) ErrorInfo();
+  auto* info = new (std::nothrow) ErrorInfo();
   *pperrinfo = info;
   return info == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
-HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo *perrinfo) {
+HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo) {
   if (dwReserved != 0) return E_INVALIDARG;
   if (perrinfo != nullptr) perrinfo->AddRef();
-  IErrorInfo *old = t_slot.info;
+  IErrorInfo* old = t_slot.info;
   t_slot.info = perrinfo;
   // Released after the slot changed, so a release that sets error info again is safe.
   if (old != nullptr) old->Release();
   return S_OK;
 }
 
-HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo **pperrinfo) {
+HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo) {
   if (dwReserved != 0 || pperrinfo == nullptr) return E_INVALIDARG;
   *pperrinfo = t_slot.info;  // the caller now owns the slot's reference
   t_slot.info = nullptr;

@@ -34,7 +34,7 @@ int HexValue(OLECHAR c) {
 }
 
 // Reads count hex digits at text[pos]; false on anything else.
-bool ReadHex(LPCOLESTR text, int pos, int count, uint64_t &out) {
+bool ReadHex(LPCOLESTR text, int pos, int count, uint64_t& out) {
   out = 0;
   for (int i = 0; i < count; ++i) {
     int d = HexValue(text[pos + i]);
@@ -45,7 +45,7 @@ bool ReadHex(LPCOLESTR text, int pos, int count, uint64_t &out) {
 }
 
 // Parses exactly "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
-bool ParseGuid(LPCOLESTR text, GUID &out) {
+bool ParseGuid(LPCOLESTR text, GUID& out) {
   for (int i = 0; i < kGuidTextUnits; ++i)
     if (text[i] == 0) return false;
   if (text[kGuidTextUnits] != 0) return false;

@@ -36,24 +36,37 @@ CallArg ByValue(const VARIANT& v, VARTYPE vt) {
   using T = CallArg::Type;
   switch (vt) {
     case VT_R8:
-    case VT_DATE: return Scalar(T::R8, std::bit_cast<uint64_t>(v.dblVal));
-    case VT_R4: return Scalar(T::R4, std::bit_cast<uint32_t>(v.fltVal));
-    case VT_I1: return Scalar(T::I1, Signed(v.cVal));
-    case VT_I2: return Scalar(T::I2, Signed(v.iVal));
-    case VT_BOOL: return Scalar(T::I2, Signed(v.boolVal));
+    case VT_DATE:
+      return Scalar(T::R8, std::bit_cast<uint64_t>(v.dblVal));
+    case VT_R4:
+      return Scalar(T::R4, std::bit_cast<uint32_t>(v.fltVal));
+    case VT_I1:
+      return Scalar(T::I1, Signed(v.cVal));
+    case VT_I2:
+      return Scalar(T::I2, Signed(v.iVal));
+    case VT_BOOL:
+      return Scalar(T::I2, Signed(v.boolVal));
     case VT_I4:
     case VT_INT:
-    case VT_ERROR: return Scalar(T::I4, Signed(v.lVal));
-    case VT_UI1: return Scalar(T::UI1, v.bVal);
-    case VT_UI2: return Scalar(T::UI2, v.uiVal);
+    case VT_ERROR:
+      return Scalar(T::I4, Signed(v.lVal));
+    case VT_UI1:
+      return Scalar(T::UI1, v.bVal);
+    case VT_UI2:
+      return Scalar(T::UI2, v.uiVal);
     case VT_UI4:
-    case VT_UINT: return Scalar(T::UI4, v.ulVal);
-    case VT_I8: return Scalar(T::I8, v.ullVal);
-    case VT_CY: return Scalar(T::Currency, static_cast<uint64_t>(v.cyVal.int64));
+    case VT_UINT:
+      return Scalar(T::UI4, v.ulVal);
+    case VT_I8:
+      return Scalar(T::I8, v.ullVal);
+    case VT_CY:
+      return Scalar(T::Currency, static_cast<uint64_t>(v.cyVal.int64));
     case VT_BSTR:
     case VT_DISPATCH:
-    case VT_UNKNOWN: return Scalar(T::Pointer, Address(v.byref));
-    default: return Scalar(T::UI8, v.ullVal);  // UI8
+    case VT_UNKNOWN:
+      return Scalar(T::Pointer, Address(v.byref));
+    default:
+      return Scalar(T::UI8, v.ullVal);  // UI8
   }
 }
 
@@ -81,8 +94,8 @@ HRESULT TypeInfo::DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAM
   if (instance == nullptr || dp == nullptr) return E_INVALIDARG;
   const Type& t = type();
   if (!HasVtable()) return DISP_E_MEMBERNOTFOUND;
-  const unsigned kinds = flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT |
-                                  DISPATCH_PROPERTYPUTREF);
+  const unsigned kinds =
+      flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF);
   const Func* f = FindFunc(memid, kinds);
   if (f == nullptr) return DISP_E_MEMBERNOTFOUND;
   if (dp->cArgs != 0 && dp->rgvarg == nullptr) return E_INVALIDARG;

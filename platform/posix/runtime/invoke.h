@@ -11,12 +11,19 @@ namespace albumrt::tlb {
 
 struct CallArg {
   enum class Type {
-    I1, UI1, I2, UI2, I4, UI4, I8, UI8,  // integers, BOOL (I2), SCODE (I4)
-    Pointer,                            // pointers, BSTR, interfaces
-    R4,                                 // FLOAT
-    R8,                                 // DOUBLE, DATE
-    Currency,                           // CY by value
-    Variant,                            // a VARIANT by value
+    I1,
+    UI1,
+    I2,
+    UI2,
+    I4,
+    UI4,
+    I8,
+    UI8,       // integers, BOOL (I2), SCODE (I4)
+    Pointer,   // pointers, BSTR, interfaces
+    R4,        // FLOAT
+    R8,        // DOUBLE, DATE
+    Currency,  // CY by value
+    Variant,   // a VARIANT by value
   };
   Type type = Type::Pointer;
   uint64_t bits = 0;               // scalars: the value in the low bits of its width

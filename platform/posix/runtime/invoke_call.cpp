@@ -62,19 +62,39 @@ union Value {
 
 ffi_type* Describe(const CallArg& a, Value& v, Aggregates& aggregates) {
   switch (a.type) {
-    case CallArg::Type::I1: v.i1 = static_cast<int8_t>(a.bits); return &ffi_type_sint8;
-    case CallArg::Type::UI1: v.ui1 = static_cast<uint8_t>(a.bits); return &ffi_type_uint8;
-    case CallArg::Type::I2: v.i2 = static_cast<int16_t>(a.bits); return &ffi_type_sint16;
-    case CallArg::Type::UI2: v.ui2 = static_cast<uint16_t>(a.bits); return &ffi_type_uint16;
-    case CallArg::Type::I4: v.i4 = static_cast<int32_t>(a.bits); return &ffi_type_sint32;
-    case CallArg::Type::UI4: v.ui4 = static_cast<uint32_t>(a.bits); return &ffi_type_uint32;
-    case CallArg::Type::I8: v.i8 = static_cast<int64_t>(a.bits); return &ffi_type_sint64;
-    case CallArg::Type::UI8: v.ui8 = a.bits; return &ffi_type_uint64;
+    case CallArg::Type::I1:
+      v.i1 = static_cast<int8_t>(a.bits);
+      return &ffi_type_sint8;
+    case CallArg::Type::UI1:
+      v.ui1 = static_cast<uint8_t>(a.bits);
+      return &ffi_type_uint8;
+    case CallArg::Type::I2:
+      v.i2 = static_cast<int16_t>(a.bits);
+      return &ffi_type_sint16;
+    case CallArg::Type::UI2:
+      v.ui2 = static_cast<uint16_t>(a.bits);
+      return &ffi_type_uint16;
+    case CallArg::Type::I4:
+      v.i4 = static_cast<int32_t>(a.bits);
+      return &ffi_type_sint32;
+    case CallArg::Type::UI4:
+      v.ui4 = static_cast<uint32_t>(a.bits);
+      return &ffi_type_uint32;
+    case CallArg::Type::I8:
+      v.i8 = static_cast<int64_t>(a.bits);
+      return &ffi_type_sint64;
+    case CallArg::Type::UI8:
+      v.ui8 = a.bits;
+      return &ffi_type_uint64;
     case CallArg::Type::Pointer:
       v.pointer = reinterpret_cast<void*>(static_cast<uintptr_t>(a.bits));
       return &ffi_type_pointer;
-    case CallArg::Type::R4: v.r4 = std::bit_cast<float>(static_cast<uint32_t>(a.bits)); return &ffi_type_float;
-    case CallArg::Type::R8: v.r8 = std::bit_cast<double>(a.bits); return &ffi_type_double;
+    case CallArg::Type::R4:
+      v.r4 = std::bit_cast<float>(static_cast<uint32_t>(a.bits));
+      return &ffi_type_float;
+    case CallArg::Type::R8:
+      v.r8 = std::bit_cast<double>(a.bits);
+      return &ffi_type_double;
     case CallArg::Type::Currency:
       v.currency.int64 = static_cast<int64_t>(a.bits);
       return &aggregates.currency;

@@ -235,7 +235,7 @@ HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE reserved, DWORD flags) {
     }
     void* dl = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (dl == nullptr) {
-      struct stat st{};
+      struct stat st {};
       bool exists = path.find('/') != std::string::npos && stat(path.c_str(), &st) == 0;
       return Fail(exists ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
     }

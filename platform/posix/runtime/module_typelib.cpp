@@ -27,7 +27,8 @@ HRESULT LoadTypeLibFromModule(const char16_t* path, ITypeLib** out) {
     HGLOBAL data = resource ? LoadResource(module.get(), resource) : nullptr;
     const void* bytesOf = data ? LockResource(data) : nullptr;
     if (bytesOf != nullptr)
-      hr = LoadTypeLibFromDescription(static_cast<const char*>(bytesOf), SizeofResource(module.get(), resource), path, out);
+      hr = LoadTypeLibFromDescription(static_cast<const char*>(bytesOf), SizeofResource(module.get(), resource), path,
+                                      out);
     return hr;
   } catch (...) {
     return am::ResultFromCaughtException();

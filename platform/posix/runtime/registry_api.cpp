@@ -8,7 +8,7 @@
 namespace albumrt::registry {
 namespace {
 
-constexpr LSTATUS kNoAccess = 998;  // ERROR_NOACCESS: a bad data pointer
+constexpr LSTATUS kNoAccess = 998;     // ERROR_NOACCESS: a bad data pointer
 constexpr LSTATUS kBadPathName = 161;  // ERROR_BAD_PATHNAME
 
 // A sub key path may not start with a backslash.
@@ -233,8 +233,8 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
   });
 }
 
-LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR cls,
-                      LPDWORD clsSize, PFILETIME lastWrite) {
+LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR cls, LPDWORD clsSize,
+                      PFILETIME lastWrite) {
   if (name == nullptr || nameSize == nullptr || reserved != nullptr) return ERROR_INVALID_PARAMETER;
   return Guarded(false, [&](Roots&, bool&) -> LSTATUS {
     std::shared_ptr<Key> node;
@@ -252,8 +252,8 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
   });
 }
 
-LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
-                      LPBYTE data, LPDWORD dataSize) {
+LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize) {
   if (name == nullptr || nameSize == nullptr || reserved != nullptr || (data != nullptr && dataSize == nullptr))
     return ERROR_INVALID_PARAMETER;
   return Guarded(false, [&](Roots&, bool&) -> LSTATUS {
@@ -279,9 +279,9 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
   });
 }
 
-LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD clsSize, LPDWORD reserved, LPDWORD subKeys,
-                         LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
-                         LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite) {
+LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD clsSize, LPDWORD reserved, LPDWORD subKeys, LPDWORD maxSubKeyLen,
+                         LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen, LPDWORD maxValueLen,
+                         LPDWORD securityDescriptor, PFILETIME lastWrite) {
   if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
   return Guarded(false, [&](Roots&, bool&) -> LSTATUS {
     std::shared_ptr<Key> node;
@@ -311,7 +311,8 @@ LSTATUS RegOverridePredefKey(HKEY key, HKEY newKey) {
   const int root = RootIndex(key);
   if (root < 0) return ERROR_INVALID_HANDLE;
   Store& store = Store::Instance();
-  return Guarded(false, [&](Roots&, bool&) -> LSTATUS { return store.OverrideRoot(static_cast<size_t>(root), newKey); });
+  return Guarded(false,
+                 [&](Roots&, bool&) -> LSTATUS { return store.OverrideRoot(static_cast<size_t>(root), newKey); });
 }
 
 }  // extern "C"

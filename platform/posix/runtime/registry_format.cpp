@@ -32,9 +32,9 @@ namespace albumrt::registry {
 namespace {
 
 constexpr const char* kHeader = "REGEDIT4";
-constexpr const char* kRootNames[kRootCount] = {
-    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",     "HKEY_LOCAL_MACHINE", "HKEY_USERS",
-    "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
+constexpr const char* kRootNames[kRootCount] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",     "HKEY_LOCAL_MACHINE",
+                                                "HKEY_USERS",        "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
+                                                "HKEY_DYN_DATA"};
 
 char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -42,11 +42,20 @@ void AppendQuoted(std::string& out, std::string_view text) {
   out += '"';
   for (char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   out += '"';
@@ -139,11 +148,20 @@ bool ReadQuoted(std::string_view text, size_t& pos, std::string& out) {
     if (pos >= text.size()) return false;
     char e = text[pos++];
     switch (e) {
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      default: return false;
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      default:
+        return false;
     }
   }
   return false;
@@ -201,8 +219,7 @@ bool ParseValueData(std::string_view data, Value& v) {
     uint32_t n;
     if (!ReadNumber(TrimRight(data.substr(6)), n)) return false;
     v.type = REG_DWORD;
-    v.data = {static_cast<BYTE>(n), static_cast<BYTE>(n >> 8), static_cast<BYTE>(n >> 16),
-              static_cast<BYTE>(n >> 24)};
+    v.data = {static_cast<BYTE>(n), static_cast<BYTE>(n >> 8), static_cast<BYTE>(n >> 16), static_cast<BYTE>(n >> 24)};
     return true;
   }
   if (data.starts_with("hex:")) {
@@ -345,7 +362,8 @@ bool Parse(std::string_view text, Roots& roots, uint64_t stamp, std::string& err
           return false;
         }
         size_t next = path.find('\\', slash + 1);
-        std::string_view part = path.substr(slash + 1, next == std::string_view::npos ? std::string_view::npos : next - slash - 1);
+        std::string_view part =
+            path.substr(slash + 1, next == std::string_view::npos ? std::string_view::npos : next - slash - 1);
         if (part.empty()) {
           error = where + ": empty key name";
           return false;

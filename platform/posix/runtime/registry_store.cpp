@@ -34,7 +34,7 @@ std::string Dir(const std::string& path) {
 // mkdir -p for the folder of the default location.
 void MakeDirs(const std::string& dir) {
   if (dir.empty()) return;
-  struct stat st{};
+  struct stat st {};
   if (stat(dir.c_str(), &st) == 0) return;
   MakeDirs(Dir(dir));
   mkdir(dir.c_str(), 0700);
@@ -118,8 +118,7 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& path) {
   DIR* folder = opendir(dir.c_str());
   if (folder == nullptr) return;
   while (dirent* entry = readdir(folder)) {
-    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
-      unlinkat(dirfd(folder), entry->d_name, 0);
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) unlinkat(dirfd(folder), entry->d_name, 0);
   }
   closedir(folder);
 }
@@ -136,7 +135,7 @@ std::string StorePath() {
   } else {
     const char* home = std::getenv("HOME");
     if (home == nullptr || home[0] == '\0') {
-      struct passwd pw{};
+      struct passwd pw {};
       struct passwd* found = nullptr;
       char buf[4096];
       if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr) home = found->pw_dir;
@@ -201,7 +200,7 @@ LSTATUS Store::Begin(bool write, FileLock& lock) {
 
 LSTATUS Store::Refresh(const FileLock& lock, bool force) {
   uint64_t generation = ReadGeneration(lock);
-  struct stat st{};
+  struct stat st {};
   FileIdentity now;
   if (stat(path_.c_str(), &st) == 0) {
     now = IdentityOf(st, generation);
@@ -218,7 +217,7 @@ LSTATUS Store::Refresh(const FileLock& lock, bool force) {
     int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && errno != ENOENT) return ERROR_REGISTRY_IO_FAILED;
     if (fd >= 0) {
-      struct stat opened{};
+      struct stat opened {};
       bool ok = fstat(fd, &opened) == 0 && ReadAll(fd, text);
       close(fd);
       if (!ok) return ERROR_REGISTRY_IO_FAILED;
@@ -258,7 +257,7 @@ LSTATUS Store::Persist(FileLock& lock) {
   RemoveStaleTemporaries(dir, path_);
   std::string temp = path_ + ".tmp." + std::to_string(getpid()) + "." + std::to_string(++tempCounter_);
   mode_t mode = 0644;
-  struct stat old{};
+  struct stat old {};
   if (stat(path_.c_str(), &old) == 0) mode = old.st_mode & 07777;
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return ERROR_REGISTRY_IO_FAILED;
@@ -279,7 +278,7 @@ LSTATUS Store::Persist(FileLock& lock) {
     if (ftruncate(lock.fd, 0) != 0 || pwrite(lock.fd, g.data(), g.size(), 0) != static_cast<ssize_t>(g.size()))
       generation = 0;  // the stat fields still tell the next change
   }
-  struct stat st{};
+  struct stat st {};
   if (stat(path_.c_str(), &st) == 0) {
     identity_ = IdentityOf(st, generation);
   } else {

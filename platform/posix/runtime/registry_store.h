@@ -28,11 +28,11 @@ struct Value {
 };
 
 struct Key {
-  std::string name;  // ANSI bytes, one level
+  std::string name;       // ANSI bytes, one level
   Key* parent = nullptr;  // null for a root and for a deleted key
   bool deleted = false;
-  uint64_t lastWrite = 0;  // FILETIME units
-  std::vector<Value> values;  // in the order they were first set
+  uint64_t lastWrite = 0;                      // FILETIME units
+  std::vector<Value> values;                   // in the order they were first set
   std::vector<std::shared_ptr<Key>> children;  // sorted by FoldedLess
 
   Key* FindChild(std::string_view childName) const;

@@ -50,8 +50,8 @@ std::string Hex(unsigned long n) {
 bool WriteKey(HKEY root, const std::string& path, const std::string* defaultValue, const char* name = nullptr,
               const std::string* named = nullptr) {
   am::UniqueHkey key;
-  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      key.put(), nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(),
+                      nullptr) != ERROR_SUCCESS)
     return false;
   auto set = [&](const char* valueName, const std::string& text) {
     return RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
@@ -137,10 +137,14 @@ void ForEachInterface(ITypeLib* lib, Fn&& fn) {
 
 const char* PlatformName(SYSKIND kind) {
   switch (kind) {
-    case SYS_WIN16: return "win16";
-    case SYS_MAC: return "mac";
-    case SYS_WIN64: return "win64";
-    default: return "win32";
+    case SYS_WIN16:
+      return "win16";
+    case SYS_MAC:
+      return "mac";
+    case SYS_WIN64:
+      return "win64";
+    default:
+      return "win32";
   }
 }
 
@@ -165,13 +169,15 @@ HRESULT RegisterUnder(HKEY root, ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR he
     const std::string dir = Narrow(helpDir);
     // The library's own platform key is win32 here as on a 32-bit Windows,
     // where this component lives.
-    bool ok = WriteKey(root, base, doc.get() ? &help : nullptr) && WriteKey(root, base + "\\" + lcid + "\\win32", &path) &&
-              WriteKey(root, base + "\\FLAGS", &flags) && WriteKey(root, base + "\\HELPDIR", &dir);
+    bool ok = WriteKey(root, base, doc.get() ? &help : nullptr) &&
+              WriteKey(root, base + "\\" + lcid + "\\win32", &path) && WriteKey(root, base + "\\FLAGS", &flags) &&
+              WriteKey(root, base + "\\HELPDIR", &dir);
     ForEachInterface(lib, [&](const std::string& iid, const std::string& name, const char* marshaler) {
       const std::string key = "Interface\\" + iid;
       const std::string m = marshaler;
       ok = ok && WriteKey(root, key, &name) && WriteKey(root, key + "\\ProxyStubClsid", &m) &&
-           WriteKey(root, key + "\\ProxyStubClsid32", &m) && WriteKey(root, key + "\\TypeLib", &libid, "Version", &version);
+           WriteKey(root, key + "\\ProxyStubClsid32", &m) &&
+           WriteKey(root, key + "\\TypeLib", &libid, "Version", &version);
     });
     return ok ? S_OK : TYPE_E_REGISTRYACCESS;
   } catch (...) {

@@ -77,7 +77,7 @@ bool ParseTable(std::vector<BYTE> bytes, Table& out) {
 DWORD ReadTable(const std::string& path, std::shared_ptr<Table>& out) {
   const am::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-  struct stat st{};
+  struct stat st {};
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ERROR_BAD_EXE_FORMAT;
   const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
 

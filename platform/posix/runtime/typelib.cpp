@@ -151,9 +151,18 @@ STDMETHODIMP TypeLib::GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDo
     return E_OUTOFMEMORY;
   }
   // Absent strings are reported as null, present ones as new strings.
-  if (pBstrName) *pBstrName = names[0]; else SysFreeString(names[0]);
-  if (pBstrDocString) *pBstrDocString = names[1]; else SysFreeString(names[1]);
-  if (pBstrHelpFile) *pBstrHelpFile = names[2]; else SysFreeString(names[2]);
+  if (pBstrName)
+    *pBstrName = names[0];
+  else
+    SysFreeString(names[0]);
+  if (pBstrDocString)
+    *pBstrDocString = names[1];
+  else
+    SysFreeString(names[1]);
+  if (pBstrHelpFile)
+    *pBstrHelpFile = names[2];
+  else
+    SysFreeString(names[2]);
   if (pdwHelpContext) *pdwHelpContext = context;
   return S_OK;
 }

@@ -43,8 +43,8 @@ class TypeInfo final : public ITypeInfo {
   // INVOKEKIND values), or null.
   const Func* FindFunc(MEMBERID memid, unsigned kinds) const;
   // Invoke's body (in invoke.cpp).
-  HRESULT DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                   EXCEPINFO* excep, UINT* argErr) const;
+  HRESULT DoInvoke(void* instance, MEMBERID memid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                   UINT* argErr) const;
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;

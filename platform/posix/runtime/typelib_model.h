@@ -11,7 +11,7 @@
 namespace albumrt::tlb {
 
 struct Param {
-  std::u16string name;  // empty for an unnamed property value
+  std::u16string name;    // empty for an unnamed property value
   VARTYPE vt = VT_EMPTY;  // the base type
   bool pointer = false;   // declared as a pointer to vt
   USHORT flags = 0;       // PARAMFLAG_*

@@ -163,12 +163,9 @@ constexpr NamedFlag kInterfaceFlags[] = {{"dual", TYPEFLAG_FDUAL | TYPEFLAG_FDIS
                                          {"hidden", TYPEFLAG_FHIDDEN},
                                          {"nonextensible", TYPEFLAG_FNONEXTENSIBLE},
                                          {"restricted", TYPEFLAG_FRESTRICTED}};
-constexpr NamedFlag kCoclassFlags[] = {{"cancreate", TYPEFLAG_FCANCREATE},
-                                       {"appobject", TYPEFLAG_FAPPOBJECT},
-                                       {"control", TYPEFLAG_FCONTROL},
-                                       {"hidden", TYPEFLAG_FHIDDEN},
-                                       {"licensed", TYPEFLAG_FLICENSED},
-                                       {"aggregatable", TYPEFLAG_FAGGREGATABLE},
+constexpr NamedFlag kCoclassFlags[] = {{"cancreate", TYPEFLAG_FCANCREATE},  {"appobject", TYPEFLAG_FAPPOBJECT},
+                                       {"control", TYPEFLAG_FCONTROL},      {"hidden", TYPEFLAG_FHIDDEN},
+                                       {"licensed", TYPEFLAG_FLICENSED},    {"aggregatable", TYPEFLAG_FAGGREGATABLE},
                                        {"restricted", TYPEFLAG_FRESTRICTED}};
 constexpr NamedFlag kParamFlags[] = {{"in", PARAMFLAG_FIN},
                                      {"out", PARAMFLAG_FOUT},
@@ -188,12 +185,13 @@ struct TypeName {
   VARTYPE vt;
 };
 
-constexpr TypeName kTypes[] = {{"I1", VT_I1},     {"I2", VT_I2},         {"I4", VT_I4},       {"I8", VT_I8},
-                               {"UI1", VT_UI1},   {"UI2", VT_UI2},       {"UI4", VT_UI4},     {"UI8", VT_UI8},
-                               {"INT", VT_INT},   {"UINT", VT_UINT},     {"R4", VT_R4},       {"R8", VT_R8},
-                               {"CY", VT_CY},     {"DATE", VT_DATE},     {"BSTR", VT_BSTR},   {"BOOL", VT_BOOL},
-                               {"VARIANT", VT_VARIANT}, {"DISPATCH", VT_DISPATCH}, {"UNKNOWN", VT_UNKNOWN},
-                               {"ERROR", VT_ERROR}};
+constexpr TypeName kTypes[] = {{"I1", VT_I1},           {"I2", VT_I2},           {"I4", VT_I4},
+                               {"I8", VT_I8},           {"UI1", VT_UI1},         {"UI2", VT_UI2},
+                               {"UI4", VT_UI4},         {"UI8", VT_UI8},         {"INT", VT_INT},
+                               {"UINT", VT_UINT},       {"R4", VT_R4},           {"R8", VT_R8},
+                               {"CY", VT_CY},           {"DATE", VT_DATE},       {"BSTR", VT_BSTR},
+                               {"BOOL", VT_BOOL},       {"VARIANT", VT_VARIANT}, {"DISPATCH", VT_DISPATCH},
+                               {"UNKNOWN", VT_UNKNOWN}, {"ERROR", VT_ERROR}};
 
 class Parser {
  public:
@@ -395,7 +393,7 @@ class Parser {
     CheckLastMember();
     Func f;
     const std::string& kw = t[0].text;
-    f.kind = kw == "method" ? INVOKE_FUNC
+    f.kind = kw == "method"    ? INVOKE_FUNC
              : kw == "propget" ? INVOKE_PROPERTYGET
              : kw == "propput" ? INVOKE_PROPERTYPUT
                                : INVOKE_PROPERTYPUTREF;
@@ -479,7 +477,8 @@ class Parser {
     if (!haveGuid_) Fail(line_, "the type has no uuid");
     if (type.kind != TKIND_COCLASS) {
       if (type.base == Base::None) Fail(line_, "the interface has no base");
-      if ((type.flags & TYPEFLAG_FDUAL) && type.base != Base::IDispatch) Fail(line_, "a dual interface needs IDispatch");
+      if ((type.flags & TYPEFLAG_FDUAL) && type.base != Base::IDispatch)
+        Fail(line_, "a dual interface needs IDispatch");
       // A dual interface is seen first as its dispatch view.
       if (type.flags & TYPEFLAG_FDUAL) type.kind = TKIND_DISPATCH;
     }

@@ -64,7 +64,7 @@ bool IsSpace(char16_t c) { return c == u' ' || (c >= 0x09 && c <= 0x0D) || c == 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c; }
 
-HRESULT ParseRadix(const char16_t *p, const char16_t *end, Number &out) {
+HRESULT ParseRadix(const char16_t* p, const char16_t* end, Number& out) {
   // p points after "&".
   if (p == end) return DISP_E_TYPEMISMATCH;
   unsigned base = 8;
@@ -96,10 +96,10 @@ HRESULT ParseRadix(const char16_t *p, const char16_t *end, Number &out) {
   return S_OK;
 }
 
-HRESULT ParseNumber(const OLECHAR *text, size_t length, Number &out) {
+HRESULT ParseNumber(const OLECHAR* text, size_t length, Number& out) {
   out = Number{};
-  const char16_t *p = text;
-  const char16_t *end = text + length;
+  const char16_t* p = text;
+  const char16_t* end = text + length;
   while (p != end && IsSpace(*p)) ++p;
   while (end != p && IsSpace(end[-1])) --end;
   if (p == end) return DISP_E_TYPEMISMATCH;
@@ -189,7 +189,7 @@ HRESULT ParseNumber(const OLECHAR *text, size_t length, Number &out) {
 }
 
 // Rounds half to even; false when the magnitude exceeds what Int can hold.
-bool RoundToInt(const Number &n, Int &out) {
+bool RoundToInt(const Number& n, Int& out) {
   if (n.radix) {
     out = static_cast<Int>(n.radixValue);
     return true;
@@ -223,7 +223,7 @@ bool RoundToInt(const Number &n, Int &out) {
   return true;
 }
 
-HRESULT NumberToReal(const Number &n, double &out) {
+HRESULT NumberToReal(const Number& n, double& out) {
   if (n.radix) {
     out = static_cast<double>(n.radixValue);
     return S_OK;
@@ -245,14 +245,14 @@ HRESULT NumberToReal(const Number &n, double &out) {
   return S_OK;
 }
 
-HRESULT ParseBstr(BSTR s, Number &out) {
+HRESULT ParseBstr(BSTR s, Number& out) {
   if (s == nullptr) return DISP_E_TYPEMISMATCH;
   return ParseNumber(s, SysStringLen(s), out);
 }
 
 // ---- Number to text ------------------------------------------------------
 
-BSTR AsciiToBstr(const char *text) {
+BSTR AsciiToBstr(const char* text) {
   size_t n = std::strlen(text);
   BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(n));
   if (s == nullptr) return nullptr;
@@ -270,7 +270,7 @@ std::string FormatReal(double v, int precision) {
   std::snprintf(buf, sizeof buf, "%.*E", precision - 1, v);
   // Read digits and exponent without relying on the C locale's decimal point.
   std::string digits;
-  const char *p = buf;
+  const char* p = buf;
   bool negative = *p == '-';
   if (negative) ++p;
   for (; *p != 'E' && *p != '\0'; ++p)
@@ -342,12 +342,12 @@ struct Source {
     VariantInit(&fetched);
   }
   ~Source() { VariantClear(&fetched); }
-  Source(const Source &) = delete;
-  Source &operator=(const Source &) = delete;
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
 };
 
-HRESULT Dereference(const VARIANT *src, Source &out) {
-  const VARIANT *cur = src;
+HRESULT Dereference(const VARIANT* src, Source& out) {
+  const VARIANT* cur = src;
   if (cur->vt == (VT_BYREF | VT_VARIANT)) {
     if (cur->pvarVal == nullptr) return E_INVALIDARG;
     cur = cur->pvarVal;
@@ -360,43 +360,83 @@ HRESULT Dereference(const VARIANT *src, Source &out) {
     return S_OK;
   }
   if (cur->byref == nullptr) return E_INVALIDARG;
-  VARIANT &v = out.v;
+  VARIANT& v = out.v;
   v.vt = cur->vt & VT_TYPEMASK;
   switch (v.vt) {
-    case VT_I1: v.cVal = *cur->pcVal; break;
-    case VT_UI1: v.bVal = *cur->pbVal; break;
-    case VT_I2: v.iVal = *cur->piVal; break;
-    case VT_UI2: v.uiVal = *cur->puiVal; break;
-    case VT_I4: v.lVal = *cur->plVal; break;
-    case VT_UI4: v.ulVal = *cur->pulVal; break;
-    case VT_INT: v.intVal = *cur->pintVal; break;
-    case VT_UINT: v.uintVal = *cur->puintVal; break;
-    case VT_I8: v.llVal = *cur->pllVal; break;
-    case VT_UI8: v.ullVal = *cur->pullVal; break;
-    case VT_R4: v.fltVal = *cur->pfltVal; break;
-    case VT_R8: v.dblVal = *cur->pdblVal; break;
-    case VT_BOOL: v.boolVal = *cur->pboolVal; break;
-    case VT_ERROR: v.scode = *cur->pscode; break;
-    case VT_CY: v.cyVal = *cur->pcyVal; break;
-    case VT_DATE: v.date = *cur->pdate; break;
-    case VT_BSTR: v.bstrVal = *cur->pbstrVal; break;
-    case VT_UNKNOWN: v.punkVal = *cur->ppunkVal; break;
-    case VT_DISPATCH: v.pdispVal = *cur->ppdispVal; break;
-    case VT_DECIMAL: v.decVal = *cur->pdecVal, v.vt = VT_DECIMAL; break;
-    default: return DISP_E_TYPEMISMATCH;
+    case VT_I1:
+      v.cVal = *cur->pcVal;
+      break;
+    case VT_UI1:
+      v.bVal = *cur->pbVal;
+      break;
+    case VT_I2:
+      v.iVal = *cur->piVal;
+      break;
+    case VT_UI2:
+      v.uiVal = *cur->puiVal;
+      break;
+    case VT_I4:
+      v.lVal = *cur->plVal;
+      break;
+    case VT_UI4:
+      v.ulVal = *cur->pulVal;
+      break;
+    case VT_INT:
+      v.intVal = *cur->pintVal;
+      break;
+    case VT_UINT:
+      v.uintVal = *cur->puintVal;
+      break;
+    case VT_I8:
+      v.llVal = *cur->pllVal;
+      break;
+    case VT_UI8:
+      v.ullVal = *cur->pullVal;
+      break;
+    case VT_R4:
+      v.fltVal = *cur->pfltVal;
+      break;
+    case VT_R8:
+      v.dblVal = *cur->pdblVal;
+      break;
+    case VT_BOOL:
+      v.boolVal = *cur->pboolVal;
+      break;
+    case VT_ERROR:
+      v.scode = *cur->pscode;
+      break;
+    case VT_CY:
+      v.cyVal = *cur->pcyVal;
+      break;
+    case VT_DATE:
+      v.date = *cur->pdate;
+      break;
+    case VT_BSTR:
+      v.bstrVal = *cur->pbstrVal;
+      break;
+    case VT_UNKNOWN:
+      v.punkVal = *cur->ppunkVal;
+      break;
+    case VT_DISPATCH:
+      v.pdispVal = *cur->ppdispVal;
+      break;
+    case VT_DECIMAL:
+      v.decVal = *cur->pdecVal, v.vt = VT_DECIMAL;
+      break;
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
   return S_OK;
 }
 
 // Reads an object's default property, which stands for the object in a
 // conversion to a simple type.
-HRESULT FetchValue(Source &s, LCID lcid, USHORT flags) {
+HRESULT FetchValue(Source& s, LCID lcid, USHORT flags) {
   if ((flags & VARIANT_NOVALUEPROP) != 0) return DISP_E_TYPEMISMATCH;
-  IUnknown *unk = s.v.vt == VT_DISPATCH ? s.v.pdispVal : s.v.punkVal;
+  IUnknown* unk = s.v.vt == VT_DISPATCH ? s.v.pdispVal : s.v.punkVal;
   if (unk == nullptr) return DISP_E_TYPEMISMATCH;
   am::ComPtr<IDispatch> disp;
-  if (FAILED(unk->QueryInterface(IID_IDispatch, disp.put_void())) || !disp)
-    return DISP_E_TYPEMISMATCH;
+  if (FAILED(unk->QueryInterface(IID_IDispatch, disp.put_void())) || !disp) return DISP_E_TYPEMISMATCH;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   HRESULT hr = disp->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &s.fetched, nullptr, nullptr);
   if (FAILED(hr)) return hr;
@@ -410,24 +450,29 @@ HRESULT FetchValue(Source &s, LCID lcid, USHORT flags) {
 int IntegerWidth(VARTYPE vt) {
   switch (vt) {
     case VT_I1:
-    case VT_UI1: return 8;
+    case VT_UI1:
+      return 8;
     case VT_I2:
     case VT_UI2:
-    case VT_BOOL: return 16;
+    case VT_BOOL:
+      return 16;
     case VT_I4:
     case VT_UI4:
     case VT_INT:
-    case VT_UINT: return 32;
+    case VT_UINT:
+      return 32;
     case VT_I8:
-    case VT_UI8: return 64;
-    default: return 0;
+    case VT_UI8:
+      return 64;
+    default:
+      return 0;
   }
 }
 
 // Integer targets, given by their range. Integers of the target's own width
 // are taken bit for bit (-1 becomes the largest unsigned value and back), as
 // are "&H"/"&O" numbers that fill the width; true is -1 in that sense too.
-HRESULT ToInteger(const VARIANT &v, Int lo, Int hi, Int &out) {
+HRESULT ToInteger(const VARIANT& v, Int lo, Int hi, Int& out) {
   const bool isSigned = lo < 0;
   int width = 0;
   for (Int span = hi - lo; span > 0; span >>= 1) ++width;
@@ -438,17 +483,39 @@ HRESULT ToInteger(const VARIANT &v, Int lo, Int hi, Int &out) {
     return value;
   };
   switch (v.vt) {
-    case VT_EMPTY: out = 0; break;
-    case VT_I1: out = v.cVal; break;
-    case VT_UI1: out = v.bVal; break;
-    case VT_I2: out = v.iVal; break;
-    case VT_UI2: out = v.uiVal; break;
-    case VT_I4: out = v.lVal; break;
-    case VT_UI4: out = v.ulVal; break;
-    case VT_INT: out = v.intVal; break;
-    case VT_UINT: out = v.uintVal; break;
-    case VT_I8: out = v.llVal; break;
-    case VT_UI8: out = v.ullVal; break;
+    case VT_EMPTY:
+      out = 0;
+      break;
+    case VT_I1:
+      out = v.cVal;
+      break;
+    case VT_UI1:
+      out = v.bVal;
+      break;
+    case VT_I2:
+      out = v.iVal;
+      break;
+    case VT_UI2:
+      out = v.uiVal;
+      break;
+    case VT_I4:
+      out = v.lVal;
+      break;
+    case VT_UI4:
+      out = v.ulVal;
+      break;
+    case VT_INT:
+      out = v.intVal;
+      break;
+    case VT_UINT:
+      out = v.uintVal;
+      break;
+    case VT_I8:
+      out = v.llVal;
+      break;
+    case VT_UI8:
+      out = v.ullVal;
+      break;
     case VT_BOOL:
       out = v.boolVal != 0 ? (isSigned ? -1 : hi) : 0;
       break;
@@ -474,20 +541,31 @@ HRESULT ToInteger(const VARIANT &v, Int lo, Int hi, Int &out) {
       if (n.radix) out = wrap(out);
       break;
     }
-    default: return DISP_E_TYPEMISMATCH;
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
   if (IntegerWidth(v.vt) == width && v.vt != VT_BOOL) out = wrap(out);
   if (out < lo || out > hi) return DISP_E_OVERFLOW;
   return S_OK;
 }
 
-HRESULT ToReal(const VARIANT &v, double &out) {
+HRESULT ToReal(const VARIANT& v, double& out) {
   switch (v.vt) {
-    case VT_R4: out = v.fltVal; return S_OK;
-    case VT_R8: out = v.dblVal; return S_OK;
-    case VT_DATE: out = v.date; return S_OK;
-    case VT_BOOL: out = v.boolVal != 0 ? -1.0 : 0.0; return S_OK;
-    case VT_CY: out = static_cast<double>(v.cyVal.int64) / 10000.0; return S_OK;
+    case VT_R4:
+      out = v.fltVal;
+      return S_OK;
+    case VT_R8:
+      out = v.dblVal;
+      return S_OK;
+    case VT_DATE:
+      out = v.date;
+      return S_OK;
+    case VT_BOOL:
+      out = v.boolVal != 0 ? -1.0 : 0.0;
+      return S_OK;
+    case VT_CY:
+      out = static_cast<double>(v.cyVal.int64) / 10000.0;
+      return S_OK;
     case VT_BSTR: {
       Number n;
       HRESULT hr = ParseBstr(v.bstrVal, n);
@@ -496,7 +574,8 @@ HRESULT ToReal(const VARIANT &v, double &out) {
     }
     default: {
       Int i = 0;
-      HRESULT hr = ToInteger(v, std::numeric_limits<long long>::min(), std::numeric_limits<unsigned long long>::max(), i);
+      HRESULT hr =
+          ToInteger(v, std::numeric_limits<long long>::min(), std::numeric_limits<unsigned long long>::max(), i);
       if (FAILED(hr)) return hr;
       out = static_cast<double>(i);
       return S_OK;
@@ -504,7 +583,7 @@ HRESULT ToReal(const VARIANT &v, double &out) {
   }
 }
 
-bool EqualsNoCase(BSTR s, UINT len, const char *word) {
+bool EqualsNoCase(BSTR s, UINT len, const char* word) {
   size_t n = std::strlen(word);
   if (len != n) return false;
   for (size_t i = 0; i < n; ++i)
@@ -512,7 +591,7 @@ bool EqualsNoCase(BSTR s, UINT len, const char *word) {
   return true;
 }
 
-HRESULT ToBool(const VARIANT &v, VARIANT_BOOL &out) {
+HRESULT ToBool(const VARIANT& v, VARIANT_BOOL& out) {
   if (v.vt == VT_BSTR) {
     if (v.bstrVal == nullptr) return DISP_E_TYPEMISMATCH;
     // The en-US names, exactly and in any letter case; otherwise a number.
@@ -541,10 +620,11 @@ HRESULT ToBool(const VARIANT &v, VARIANT_BOOL &out) {
   return S_OK;
 }
 
-HRESULT ToText(const VARIANT &v, USHORT flags, BSTR &out) {
+HRESULT ToText(const VARIANT& v, USHORT flags, BSTR& out) {
   std::string text;
   switch (v.vt) {
-    case VT_EMPTY: break;
+    case VT_EMPTY:
+      break;
     case VT_BSTR:
       out = SysAllocStringLen(v.bstrVal, SysStringLen(v.bstrVal));
       return out == nullptr ? E_OUTOFMEMORY : S_OK;
@@ -554,15 +634,23 @@ HRESULT ToText(const VARIANT &v, USHORT flags, BSTR &out) {
       else
         text = v.boolVal != 0 ? "-1" : "0";
       break;
-    case VT_R4: text = FormatReal(v.fltVal, 7); break;
-    case VT_R8: text = FormatReal(v.dblVal, 15); break;
-    case VT_CY: text = FormatCurrency(v.cyVal.int64); break;
+    case VT_R4:
+      text = FormatReal(v.fltVal, 7);
+      break;
+    case VT_R8:
+      text = FormatReal(v.dblVal, 15);
+      break;
+    case VT_CY:
+      text = FormatCurrency(v.cyVal.int64);
+      break;
     case VT_DATE:
     case VT_DECIMAL:
-    case VT_ERROR: return DISP_E_TYPEMISMATCH;
+    case VT_ERROR:
+      return DISP_E_TYPEMISMATCH;
     default: {
       Int i = 0;
-      HRESULT hr = ToInteger(v, std::numeric_limits<long long>::min(), std::numeric_limits<unsigned long long>::max(), i);
+      HRESULT hr =
+          ToInteger(v, std::numeric_limits<long long>::min(), std::numeric_limits<unsigned long long>::max(), i);
       if (FAILED(hr)) return hr;
       text = FormatInt(i);
     }
@@ -572,7 +660,7 @@ HRESULT ToText(const VARIANT &v, USHORT flags, BSTR &out) {
 }
 
 // Currency: the value times 10000, rounded half to even, in 64 bits.
-HRESULT ToCurrency(const VARIANT &v, LONGLONG &out) {
+HRESULT ToCurrency(const VARIANT& v, LONGLONG& out) {
   constexpr Int lo = std::numeric_limits<LONGLONG>::min(), hi = std::numeric_limits<LONGLONG>::max();
   Int scaled = 0;
   if (v.vt == VT_CY) {
@@ -607,9 +695,9 @@ HRESULT ToCurrency(const VARIANT &v, LONGLONG &out) {
   return S_OK;
 }
 
-HRESULT ToObject(const VARIANT &v, VARTYPE vt, VARIANT &result) {
+HRESULT ToObject(const VARIANT& v, VARTYPE vt, VARIANT& result) {
   if (v.vt != VT_UNKNOWN && v.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
-  IUnknown *unk = v.vt == VT_DISPATCH ? v.pdispVal : v.punkVal;
+  IUnknown* unk = v.vt == VT_DISPATCH ? v.pdispVal : v.punkVal;
   result.vt = vt;
   result.punkVal = nullptr;
   if (unk == nullptr) return S_OK;
@@ -618,14 +706,14 @@ HRESULT ToObject(const VARIANT &v, VARTYPE vt, VARIANT &result) {
     result.punkVal = unk;
     return S_OK;
   }
-  void *p = nullptr;
+  void* p = nullptr;
   HRESULT hr = unk->QueryInterface(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, &p);
   if (FAILED(hr)) return hr;
-  result.punkVal = static_cast<IUnknown *>(p);
+  result.punkVal = static_cast<IUnknown*>(p);
   return S_OK;
 }
 
-HRESULT Coerce(const VARIANT &v, VARTYPE vt, USHORT flags, VARIANT &result) {
+HRESULT Coerce(const VARIANT& v, VARTYPE vt, USHORT flags, VARIANT& result) {
   VariantInit(&result);
   // Anything may become Null or Empty; Null becomes nothing else.
   if (vt == VT_NULL) {
@@ -676,8 +764,7 @@ HRESULT Coerce(const VARIANT &v, VARTYPE vt, USHORT flags, VARIANT &result) {
     case VT_R4: {
       double d = 0;
       hr = ToReal(v, d);
-      if (SUCCEEDED(hr) && std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max())
-        hr = DISP_E_OVERFLOW;
+      if (SUCCEEDED(hr) && std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) hr = DISP_E_OVERFLOW;
       result.fltVal = static_cast<float>(d);
       break;
     }
@@ -707,27 +794,30 @@ HRESULT Coerce(const VARIANT &v, VARTYPE vt, USHORT flags, VARIANT &result) {
 
 extern "C" {
 
-void VariantInit(VARIANTARG *pvarg) {
+void VariantInit(VARIANTARG* pvarg) {
   if (pvarg != nullptr) pvarg->vt = VT_EMPTY;
 }
 
-HRESULT VariantClear(VARIANTARG *pvarg) {
+HRESULT VariantClear(VARIANTARG* pvarg) {
   if (pvarg == nullptr) return E_INVALIDARG;
   if (!IsValidVariantType(pvarg->vt) && pvarg->vt != VT_EMPTY && pvarg->vt != VT_NULL) return DISP_E_BADVARTYPE;
   if (!IsOwnable(pvarg->vt)) return DISP_E_BADVARTYPE;
   switch (pvarg->vt) {
-    case VT_BSTR: SysFreeString(pvarg->bstrVal); break;
+    case VT_BSTR:
+      SysFreeString(pvarg->bstrVal);
+      break;
     case VT_UNKNOWN:
     case VT_DISPATCH:
       if (pvarg->punkVal != nullptr) pvarg->punkVal->Release();
       break;
-    default: break;
+    default:
+      break;
   }
   pvarg->vt = VT_EMPTY;
   return S_OK;
 }
 
-HRESULT VariantCopy(VARIANTARG *pvargDest, const VARIANTARG *pvargSrc) {
+HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
   if (pvargDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
   if (pvargDest == pvargSrc) return S_OK;
   if (!IsValidVariantType(pvargSrc->vt) && pvargSrc->vt != VT_EMPTY && pvargSrc->vt != VT_NULL)
@@ -749,7 +839,7 @@ HRESULT VariantCopy(VARIANTARG *pvargDest, const VARIANTARG *pvargSrc) {
   return S_OK;
 }
 
-HRESULT VariantCopyInd(VARIANT *pvarDest, const VARIANTARG *pvargSrc) {
+HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
   if (pvarDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
   if ((pvargSrc->vt & VT_BYREF) == 0) return VariantCopy(pvarDest, pvargSrc);
   if (!IsValidVariantType(pvargSrc->vt)) return DISP_E_BADVARTYPE;
@@ -770,14 +860,12 @@ HRESULT VariantCopyInd(VARIANT *pvarDest, const VARIANTARG *pvargSrc) {
   return S_OK;
 }
 
-HRESULT VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt) {
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid, USHORT wFlags, VARTYPE vt) {
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   try {
-    if (!IsValidVariantType(pvarSrc->vt) && pvarSrc->vt != VT_EMPTY && pvarSrc->vt != VT_NULL)
-      return DISP_E_BADVARTYPE;
+    if (!IsValidVariantType(pvarSrc->vt) && pvarSrc->vt != VT_EMPTY && pvarSrc->vt != VT_NULL) return DISP_E_BADVARTYPE;
     if (!IsKnownBase(vt & VT_TYPEMASK) || (vt & ~(VT_TYPEMASK | kExtendedBits)) != 0) return DISP_E_BADVARTYPE;
-    if ((vt & kExtendedBits) != 0 || vt == VT_VARIANT || vt == VT_RECORD || vt == VT_ERROR)
-      return DISP_E_TYPEMISMATCH;
+    if ((vt & kExtendedBits) != 0 || vt == VT_VARIANT || vt == VT_RECORD || vt == VT_ERROR) return DISP_E_TYPEMISMATCH;
     Source s;
     HRESULT hr = Dereference(pvarSrc, s);
     if (FAILED(hr)) return hr;
@@ -802,11 +890,11 @@ HRESULT VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, LC
   }
 }
 
-HRESULT VariantChangeType(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc, USHORT wFlags, VARTYPE vt) {
+HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt) {
   return VariantChangeTypeEx(pvargDest, pvarSrc, MAKELCID(0x0409, 0), wFlags, vt);
 }
 
-HRESULT VarUI4FromStr(const OLECHAR *strIn, LCID, ULONG, ULONG *pulOut) {
+HRESULT VarUI4FromStr(const OLECHAR* strIn, LCID, ULONG, ULONG* pulOut) {
   if (strIn == nullptr || pulOut == nullptr) return E_INVALIDARG;
   try {
     Number n;

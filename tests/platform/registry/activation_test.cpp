@@ -17,9 +17,9 @@ const char* kClsidText = "{6E1B8A52-3C4D-4F5E-9A0B-1C2D3E4F5A6B}";
 
 void SetDefault(const std::string& path, const std::string& value) {
   am::UniqueHkey key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                            nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+      ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>(value.size() + 1)),
             ERROR_SUCCESS);
@@ -61,9 +61,9 @@ TEST_F(Activation, AProgIdCreatesTheRegisteredClass) {
   EXPECT_EQ(std::u16string(progId.get()), u"Test.Server.1");
 
   testserver::ITestValue* value = nullptr;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, testserver::kIidValue,
-                             reinterpret_cast<void**>(&value)),
-            S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, testserver::kIidValue, reinterpret_cast<void**>(&value)),
+      S_OK);
   ASSERT_NE(value, nullptr);
   LONG n = 0;
   EXPECT_EQ(value->GetValue(&n), S_OK);
@@ -96,12 +96,10 @@ TEST_F(Activation, MissingRegistrationsGiveTheWindowsCodes) {
 TEST_F(Activation, ServerModulesThatCannotServeAreReported) {
   Register("/nonexistent/server.so");
   void* out = nullptr;
-  EXPECT_EQ(CoCreateInstance(testserver::kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
-            CO_E_DLLNOTFOUND);
+  EXPECT_EQ(CoCreateInstance(testserver::kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out), CO_E_DLLNOTFOUND);
   // A real module without DllGetClassObject.
   Register(RuntimePath());
-  EXPECT_EQ(CoCreateInstance(testserver::kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out),
-            CO_E_ERRORINDLL);
+  EXPECT_EQ(CoCreateInstance(testserver::kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &out), CO_E_ERRORINDLL);
   // Only in-process servers exist.
   Register(TEST_SERVER);
   EXPECT_EQ(CoCreateInstance(testserver::kClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &out),

@@ -408,8 +408,8 @@ TEST_F(RegistryCases, OverridingClassesRootRedirectsItUntilRestored) {
   RegCloseKey(classes);
   const std::string probe = "AmOverrideProbe" + regtest::UniqueSuffix();
   HKEY made = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (probe + "\\Sub").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &made, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (probe + "\\Sub").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made,
+                            nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(SetString(made, nullptr, "redirected"), ERROR_SUCCESS);
   RegCloseKey(made);

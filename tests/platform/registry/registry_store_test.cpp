@@ -44,7 +44,6 @@ class RegistryStore : public regtest::StoreFileTest {
     WriteFile(copy, text);
     setenv("ALBUMMAKER_REGISTRY", copy.c_str(), 1);
   }
-
 };
 
 TEST_F(RegistryStore, WritesARegeditFileWithEveryKindOfValue) {
@@ -171,13 +170,13 @@ TEST_F(RegistryStore, AnUnreadableFileIsReportedAndNeverWrittenOver) {
 }
 
 TEST_F(RegistryStore, FilesThatAreNotRegeditTextAreRefused) {
-  for (const std::string& bad : {std::string(""), std::string("Windows Registry Editor Version 5.00\n"),
-                                 std::string("REGEDIT4\n\"orphan\"=\"value\"\n"),
-                                 std::string("REGEDIT4\n[HKEY_NOWHERE\\X]\n"),
-                                 std::string("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=dword:123456789\n"),
-                                 std::string("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=hex:1,2\n"),
-                                 std::string("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=\"bad \\q escape\"\n"),
-                                 std::string("REGEDIT4\n[HKEY_CURRENT_USER\\\\X]\n")}) {
+  for (const std::string& bad :
+       {std::string(""), std::string("Windows Registry Editor Version 5.00\n"),
+        std::string("REGEDIT4\n\"orphan\"=\"value\"\n"), std::string("REGEDIT4\n[HKEY_NOWHERE\\X]\n"),
+        std::string("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=dword:123456789\n"),
+        std::string("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=hex:1,2\n"),
+        std::string("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=\"bad \\q escape\"\n"),
+        std::string("REGEDIT4\n[HKEY_CURRENT_USER\\\\X]\n")}) {
     std::filesystem::remove(file_);
     WriteFile(file_, bad);
     HKEY key = nullptr;

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   for (long i = 0; i < count; ++i) {
     std::string path = "Race\\" + prefix + "_" + std::to_string(i);
     HKEY key = nullptr;
-    LSTATUS st = RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    LSTATUS st =
+        RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (st != ERROR_SUCCESS) {
       std::fprintf(stderr, "create %s: %ld\n", path.c_str(), static_cast<long>(st));
       ++failures;

@@ -30,13 +30,15 @@ std::string Value(const std::string& path, const char* name = nullptr, HKEY root
 bool Exists(const std::string& path) { return Value(path) != "<missing>"; }
 
 // The same below HKCU\Software\Classes.
-std::string UserValue(const std::string& path) { return Value("Software\\Classes\\" + path, nullptr, HKEY_CURRENT_USER); }
+std::string UserValue(const std::string& path) {
+  return Value("Software\\Classes\\" + path, nullptr, HKEY_CURRENT_USER);
+}
 
 void SetDefault(const std::string& path, const std::string& value) {
   am::UniqueHkey key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                            nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+      ERROR_SUCCESS);
   RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                  static_cast<DWORD>(value.size() + 1));
 }

@@ -103,20 +103,20 @@ std::string Describe(const Seen& s) {
   std::snprintf(buffer, sizeof buffer,
                 "%d %u %d %u %d %u %lld %llu %d %u %d %d %lld | %d %u %d %u %u | %.17g %.17g %.17g %.17g %.17g "
                 "%.17g %.17g %.17g %.17g %.17g",
-                s.a1, s.a2, s.a3, s.a4, s.a5, s.a6, static_cast<long long>(s.a7),
-                static_cast<unsigned long long>(s.a8), s.a9, s.a10, s.a11, s.a12, static_cast<long long>(s.a13),
-                s.a14, s.a15, s.a16, s.a17, s.a18, s.f[0], s.f[1], s.f[2], s.f[3], s.f[4], s.f[5], s.f[6], s.f[7],
-                s.f[8], s.f[9]);
+                s.a1, s.a2, s.a3, s.a4, s.a5, s.a6, static_cast<long long>(s.a7), static_cast<unsigned long long>(s.a8),
+                s.a9, s.a10, s.a11, s.a12, static_cast<long long>(s.a13), s.a14, s.a15, s.a16, s.a17, s.a18, s.f[0],
+                s.f[1], s.f[2], s.f[3], s.f[4], s.f[5], s.f[6], s.f[7], s.f[8], s.f[9]);
   return buffer;
 }
 
 struct ICalls : public IUnknown {
-  STDMETHOD(Scalars)(CHAR a1, BYTE a2, SHORT a3, USHORT a4, LONG a5, ULONG a6, LONGLONG a7, ULONGLONG a8, INT a9,
-                     UINT a10, VARIANT_BOOL a11, SCODE a12, CY a13, CHAR a14, BYTE a15, SHORT a16, USHORT a17,
-                     ULONG a18, FLOAT f1, DOUBLE f2, DATE f3, DOUBLE f4, DOUBLE f5, DOUBLE f6, DOUBLE f7, DOUBLE f8,
-                     FLOAT f9, DOUBLE f10) PURE;
-  STDMETHOD(Variants)(VARIANT v1, VARIANT v2, VARIANT v3, VARIANT v4, VARIANT v5, VARIANT v6, VARIANT v7,
-                      VARIANT v8, DOUBLE d, VARIANT v9, LONG last) PURE;
+  STDMETHOD(Scalars)
+  (CHAR a1, BYTE a2, SHORT a3, USHORT a4, LONG a5, ULONG a6, LONGLONG a7, ULONGLONG a8, INT a9, UINT a10,
+   VARIANT_BOOL a11, SCODE a12, CY a13, CHAR a14, BYTE a15, SHORT a16, USHORT a17, ULONG a18, FLOAT f1, DOUBLE f2,
+   DATE f3, DOUBLE f4, DOUBLE f5, DOUBLE f6, DOUBLE f7, DOUBLE f8, FLOAT f9, DOUBLE f10) PURE;
+  STDMETHOD(Variants)
+  (VARIANT v1, VARIANT v2, VARIANT v3, VARIANT v4, VARIANT v5, VARIANT v6, VARIANT v7, VARIANT v8, DOUBLE d, VARIANT v9,
+   LONG last) PURE;
   // Described with kTooMany arguments; must never be reached.
   STDMETHOD(TooMany)() PURE;
 };
@@ -137,16 +137,33 @@ class Calls final : public ICalls {
 
   STDMETHODIMP Scalars(CHAR a1, BYTE a2, SHORT a3, USHORT a4, LONG a5, ULONG a6, LONGLONG a7, ULONGLONG a8, INT a9,
                        UINT a10, VARIANT_BOOL a11, SCODE a12, CY a13, CHAR a14, BYTE a15, SHORT a16, USHORT a17,
-                       ULONG a18, FLOAT f1, DOUBLE f2, DATE f3, DOUBLE f4, DOUBLE f5, DOUBLE f6, DOUBLE f7,
-                       DOUBLE f8, FLOAT f9, DOUBLE f10) override {
-    seen = {static_cast<int8_t>(a1), a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13.int64, static_cast<int8_t>(a14),
-            a15, a16, a17, a18, {f1, f2, f3, f4, f5, f6, f7, f8, f9, f10}};
+                       ULONG a18, FLOAT f1, DOUBLE f2, DATE f3, DOUBLE f4, DOUBLE f5, DOUBLE f6, DOUBLE f7, DOUBLE f8,
+                       FLOAT f9, DOUBLE f10) override {
+    seen = {static_cast<int8_t>(a1),
+            a2,
+            a3,
+            a4,
+            a5,
+            a6,
+            a7,
+            a8,
+            a9,
+            a10,
+            a11,
+            a12,
+            a13.int64,
+            static_cast<int8_t>(a14),
+            a15,
+            a16,
+            a17,
+            a18,
+            {f1, f2, f3, f4, f5, f6, f7, f8, f9, f10}};
     ++calls;
     return S_OK;
   }
 
-  STDMETHODIMP Variants(VARIANT v1, VARIANT v2, VARIANT v3, VARIANT v4, VARIANT v5, VARIANT v6, VARIANT v7,
-                        VARIANT v8, DOUBLE d, VARIANT v9, LONG last) override {
+  STDMETHODIMP Variants(VARIANT v1, VARIANT v2, VARIANT v3, VARIANT v4, VARIANT v5, VARIANT v6, VARIANT v7, VARIANT v8,
+                        DOUBLE d, VARIANT v9, LONG last) override {
     VARIANT* all[kVariants] = {&v1, &v2, &v3, &v4, &v5, &v6, &v7, &v8, &v9};
     for (size_t i = 0; i < kVariants; ++i) {
       std::memcpy(static_cast<void*>(&variants[i]), all[i], sizeof(VARIANT));
@@ -205,8 +222,8 @@ class InvokeCallTest : public ::testing::Test {
     DISPPARAMS dp{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
     VARIANT result;
     VariantInit(&result);
-    const HRESULT hr = info_->Invoke(static_cast<ICalls*>(&object_), id, DISPATCH_METHOD, &dp, &result, nullptr,
-                                     nullptr);
+    const HRESULT hr =
+        info_->Invoke(static_cast<ICalls*>(&object_), id, DISPATCH_METHOD, &dp, &result, nullptr, nullptr);
     std::reverse(args.begin(), args.end());
     EXPECT_EQ(result.vt, VT_EMPTY);
     return hr;

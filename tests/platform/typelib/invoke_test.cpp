@@ -330,8 +330,7 @@ TEST_F(InvokeTest, MemberChoiceByFlags) {
   EXPECT_EQ(Call(1, DISPATCH_METHOD, none.Params()), DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(Call(99, DISPATCH_METHOD | DISPATCH_PROPERTYGET, none.Params()), DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(Call(1, 0, none.Params()), DISP_E_MEMBERNOTFOUND);
-  EXPECT_EQ(object_->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &result_, nullptr, nullptr),
-            E_INVALIDARG);
+  EXPECT_EQ(object_->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, &result_, nullptr, nullptr), E_INVALIDARG);
 }
 
 TEST_F(InvokeTest, ResultMayBeNullAndIsThenReleased) {
@@ -374,8 +373,8 @@ TEST_F(InvokeTest, FailingMemberWithoutExceptionInformationReturnsItsCode) {
 TEST_F(InvokeTest, PutLeavesTheResultVariantAlone) {
   Args put{I4(3)};
   result_ = I4(-8);
-  EXPECT_EQ(object_->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYPUT, put.Params({DISPID_PROPERTYPUT}), &result_,
-                            &excep_, &argErr_),
+  EXPECT_EQ(object_->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYPUT, put.Params({DISPID_PROPERTYPUT}), &result_, &excep_,
+                            &argErr_),
             S_OK);
   EXPECT_EQ(result_.vt, VT_I4);
   EXPECT_EQ(result_.lVal, -8);
@@ -395,8 +394,8 @@ TEST_F(InvokeTest, FailingMemberWithoutErrorInfoSupportReturnsItsCode) {
 
 TEST_F(InvokeTest, RegistersAndStackAllCarryTheirArguments) {
   VARIANT c = I4(-77);
-  Args args{I4(-2),  R8(1.5), c,       I4(200), I4(-1),  I4(-100000), I4(7),  R8(1.25), R8(2.25),
-            R8(3.25), R8(4.25), R8(5.25), R8(6.25), R8(7.25), R8(8.25), R8(-0.5), I4(123456)};
+  Args args{I4(-2),   R8(1.5),  c,        I4(200),  I4(-1),   I4(-100000), I4(7),    R8(1.25),  R8(2.25),
+            R8(3.25), R8(4.25), R8(5.25), R8(6.25), R8(7.25), R8(8.25),    R8(-0.5), I4(123456)};
   ASSERT_EQ(Call(7, DISPATCH_METHOD, args.Params()), S_OK);
   EXPECT_EQ(ResultText(), u"-2,1.5,3:-77,200,-1,-100000,7,1.25,2.25,3.25,4.25,5.25,6.25,7.25,8.25,-0.5,123456");
 }
@@ -407,9 +406,9 @@ TEST_F(InvokeTest, ThroughTheVtableViewToo) {
   am::ComPtr<ITypeInfo> view;
   ASSERT_EQ(info_->GetRefTypeInfo(ref, view.put()), S_OK);
   Args args{I4(1), I4(2), Str(u"v"), R8(4)};
-  ASSERT_EQ(view->Invoke(static_cast<ISample*>(object_.get()), 3, DISPATCH_METHOD, args.Params(), &result_, nullptr,
-                         nullptr),
-            S_OK);
+  ASSERT_EQ(
+      view->Invoke(static_cast<ISample*>(object_.get()), 3, DISPATCH_METHOD, args.Params(), &result_, nullptr, nullptr),
+      S_OK);
   EXPECT_EQ(ResultText(), u"v=3:1 n=2 t=v s=4");
 }
 
@@ -424,8 +423,7 @@ TEST_F(InvokeTest, ConcurrentCallsOnOneTypeInfo) {
         VARIANT& result = *resultOwner;
         const HRESULT hr = info_->Invoke(static_cast<ISample*>(object_.get()), 3, DISPATCH_METHOD, args.Params(),
                                          &result, nullptr, nullptr);
-        const std::u16string expected =
-            u"v=3:" + std::u16string(1, static_cast<char16_t>(u'0' + t)) + u" n=";
+        const std::u16string expected = u"v=3:" + std::u16string(1, static_cast<char16_t>(u'0' + t)) + u" n=";
         if (hr == S_OK && result.vt == VT_BSTR && Text(result.bstrVal).rfind(expected, 0) == 0) ++ok[t];
       }
     });

@@ -135,10 +135,14 @@ const BadCase kBadCases[] = {
     {"required after optional", "x I4\n", "x I4 opt\n    param y I4\n", 8},
     {"invalid UTF-8 in a string", "  flags dual\n", "  helpstring \"\xC3\x28\"\n  flags dual\n", 6},
     {"unknown interface flag", "flags dual", "flags dual shiny", 6},
-    {"two types with one uuid", "end\n", "end\ninterface J\n  uuid 11111111-2222-3333-4444-555555555556\n"
-                                        "  base IUnknown\nend\n", 14},
-    {"coclass implementing an unknown interface", "end\n", "end\ncoclass C\n  uuid 11111111-2222-3333-4444-"
-                                                          "555555555557\n  implements Nope default\nend\n", 13},
+    {"two types with one uuid", "end\n",
+     "end\ninterface J\n  uuid 11111111-2222-3333-4444-555555555556\n"
+     "  base IUnknown\nend\n",
+     14},
+    {"coclass implementing an unknown interface", "end\n",
+     "end\ncoclass C\n  uuid 11111111-2222-3333-4444-"
+     "555555555557\n  implements Nope default\nend\n",
+     13},
 };
 
 class BadDescription : public ::testing::TestWithParam<BadCase> {};
@@ -210,7 +214,11 @@ TEST_F(LoadTypeLibFile, MissingAndNonDescriptionFilesCannotBeLoaded) {
   EXPECT_EQ(lib, nullptr);
   // Not a description: handed to the module loader, which finds no library.
   lib = reinterpret_cast<ITypeLib*>(&lib);
-  EXPECT_TRUE(FAILED(LoadTypeLib(Write("binary.bin", std::string("\x7F" "ELF\0\0\0", 7)).c_str(), &lib)));
+  EXPECT_TRUE(FAILED(LoadTypeLib(Write("binary.bin", std::string("\x7F"
+                                                                 "ELF\0\0\0",
+                                                                 7))
+                                     .c_str(),
+                                 &lib)));
   EXPECT_EQ(lib, nullptr);
   EXPECT_EQ(LoadTypeLib(nullptr, &lib), E_INVALIDARG);
   EXPECT_EQ(LoadTypeLib(u"x", nullptr), E_POINTER);

@@ -115,7 +115,8 @@ STDMETHODIMP SampleObject::Combine(VARIANT value, LONG number, BSTR text, DOUBLE
   std::string v = std::to_string(value.vt);
   if (value.vt == VT_I4) v += ":" + std::to_string(value.lVal);
   if (value.vt == VT_BSTR) v += ":" + Narrow(Text(value.bstrVal));
-  const std::string out = "v=" + v + " n=" + std::to_string(number) + " t=" + Narrow(Text(text)) + " s=" + Number(scale);
+  const std::string out =
+      "v=" + v + " n=" + std::to_string(number) + " t=" + Narrow(Text(text)) + " s=" + Number(scale);
   *result = NewBstr(Widen(out));
   return S_OK;
 }
@@ -159,9 +160,9 @@ STDMETHODIMP SampleObject::Optional(LONG first, VARIANT second, VARIANT* result)
 STDMETHODIMP SampleObject::Many(SHORT a, FLOAT b, VARIANT c, BYTE d, VARIANT_BOOL e, LONG f, LONG g, DOUBLE h1,
                                 DOUBLE h2, DOUBLE h3, DOUBLE h4, DOUBLE h5, DOUBLE h6, DOUBLE h7, DOUBLE h8, FLOAT h9,
                                 LONG last, BSTR* result) {
-  std::string out = std::to_string(a) + "," + Number(b) + "," + std::to_string(c.vt) + ":" +
-                    std::to_string(c.lVal) + "," + std::to_string(d) + "," + std::to_string(e) + "," +
-                    std::to_string(f) + "," + std::to_string(g);
+  std::string out = std::to_string(a) + "," + Number(b) + "," + std::to_string(c.vt) + ":" + std::to_string(c.lVal) +
+                    "," + std::to_string(d) + "," + std::to_string(e) + "," + std::to_string(f) + "," +
+                    std::to_string(g);
   for (double h : {h1, h2, h3, h4, h5, h6, h7, h8}) out += "," + Number(h);
   out += "," + Number(h9) + "," + std::to_string(last);
   *result = NewBstr(Widen(out));

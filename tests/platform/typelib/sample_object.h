@@ -25,9 +25,9 @@ struct ISample : public IDispatch {
   STDMETHOD(Swap)(BSTR* left, LONG* right) PURE;
   STDMETHOD(Fail)(LONG code) PURE;
   STDMETHOD(Optional)(LONG first, VARIANT second, VARIANT* result) PURE;
-  STDMETHOD(Many)(SHORT a, FLOAT b, VARIANT c, BYTE d, VARIANT_BOOL e, LONG f, LONG g, DOUBLE h1, DOUBLE h2,
-                  DOUBLE h3, DOUBLE h4, DOUBLE h5, DOUBLE h6, DOUBLE h7, DOUBLE h8, FLOAT h9, LONG last,
-                  BSTR* result) PURE;
+  STDMETHOD(Many)
+  (SHORT a, FLOAT b, VARIANT c, BYTE d, VARIANT_BOOL e, LONG f, LONG g, DOUBLE h1, DOUBLE h2, DOUBLE h3, DOUBLE h4,
+   DOUBLE h5, DOUBLE h6, DOUBLE h7, DOUBLE h8, FLOAT h9, LONG last, BSTR* result) PURE;
   STDMETHOD(Touch)(VARIANT* target) PURE;
   STDMETHOD(Produce)(BSTR* text, VARIANT* value) PURE;
 };

@@ -201,8 +201,8 @@ TEST_F(TypeInfoTest, IDsOfNamesIgnoreCase) {
 }
 
 TEST_F(TypeInfoTest, ParameterNamesResolveRelativeToTheMember) {
-  LPOLESTR names[] = {const_cast<LPOLESTR>(u"combine"), const_cast<LPOLESTR>(u"TEXT"),
-                      const_cast<LPOLESTR>(u"value"), const_cast<LPOLESTR>(u"Scale")};
+  LPOLESTR names[] = {const_cast<LPOLESTR>(u"combine"), const_cast<LPOLESTR>(u"TEXT"), const_cast<LPOLESTR>(u"value"),
+                      const_cast<LPOLESTR>(u"Scale")};
   MEMBERID ids[4] = {};
   ASSERT_EQ(info_->GetIDsOfNames(names, 4, ids), S_OK);
   EXPECT_EQ(ids[0], 3);
@@ -211,8 +211,7 @@ TEST_F(TypeInfoTest, ParameterNamesResolveRelativeToTheMember) {
   EXPECT_EQ(ids[3], 3);
 
   // A parameter of another member is not one of this member's.
-  LPOLESTR other[] = {const_cast<LPOLESTR>(u"Swap"), const_cast<LPOLESTR>(u"Right"),
-                      const_cast<LPOLESTR>(u"Number")};
+  LPOLESTR other[] = {const_cast<LPOLESTR>(u"Swap"), const_cast<LPOLESTR>(u"Right"), const_cast<LPOLESTR>(u"Number")};
   MEMBERID otherIds[3] = {};
   EXPECT_EQ(info_->GetIDsOfNames(other, 3, otherIds), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(otherIds[0], 4);

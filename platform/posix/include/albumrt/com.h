@@ -67,21 +67,21 @@ typedef struct _GUID {
 typedef GUID IID;
 typedef GUID CLSID;
 typedef GUID FMTID;
-typedef GUID *LPGUID;
-typedef IID *LPIID;
-typedef CLSID *LPCLSID;
-typedef const GUID *LPCGUID;
+typedef GUID* LPGUID;
+typedef IID* LPIID;
+typedef CLSID* LPCLSID;
+typedef const GUID* LPCGUID;
 
 #ifdef __cplusplus
-#define REFGUID const GUID &
-#define REFIID const IID &
-#define REFCLSID const IID &
-#define REFFMTID const IID &
+#define REFGUID const GUID&
+#define REFIID const IID&
+#define REFCLSID const IID&
+#define REFFMTID const IID&
 #else
-#define REFGUID const GUID *
-#define REFIID const IID *
-#define REFCLSID const IID *
-#define REFFMTID const IID *
+#define REFGUID const GUID*
+#define REFIID const IID*
+#define REFCLSID const IID*
+#define REFFMTID const IID*
 #endif
 
 /* DEFINE_GUID declares a GUID; with INITGUID defined it also defines it. */
@@ -159,13 +159,13 @@ typedef struct _COSERVERINFO COSERVERINFO;
 #ifdef __cplusplus
 
 struct IUnknown {
-  STDMETHOD(QueryInterface)(REFIID riid, void **ppvObject) PURE;
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) PURE;
   STDMETHOD_(ULONG, AddRef)(void) PURE;
   STDMETHOD_(ULONG, Release)(void) PURE;
 };
 
 struct IClassFactory : public IUnknown {
-  STDMETHOD(CreateInstance)(IUnknown *pUnkOuter, REFIID riid, void **ppvObject) PURE;
+  STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) PURE;
   STDMETHOD(LockServer)(BOOL fLock) PURE;
 };
 
@@ -173,14 +173,14 @@ struct IClassFactory : public IUnknown {
 struct IStream;
 
 struct IMarshal : public IUnknown {
-  STDMETHOD(GetUnmarshalClass)(REFIID riid, void *pv, DWORD dwDestContext, void *pvDestContext, DWORD mshlflags,
-                               CLSID *pCid) PURE;
-  STDMETHOD(GetMarshalSizeMax)(REFIID riid, void *pv, DWORD dwDestContext, void *pvDestContext, DWORD mshlflags,
-                               DWORD *pSize) PURE;
-  STDMETHOD(MarshalInterface)(IStream *pStm, REFIID riid, void *pv, DWORD dwDestContext, void *pvDestContext,
-                              DWORD mshlflags) PURE;
-  STDMETHOD(UnmarshalInterface)(IStream *pStm, REFIID riid, void **ppv) PURE;
-  STDMETHOD(ReleaseMarshalData)(IStream *pStm) PURE;
+  STDMETHOD(GetUnmarshalClass)
+  (REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags, CLSID* pCid) PURE;
+  STDMETHOD(GetMarshalSizeMax)
+  (REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags, DWORD* pSize) PURE;
+  STDMETHOD(MarshalInterface)
+  (IStream* pStm, REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags) PURE;
+  STDMETHOD(UnmarshalInterface)(IStream* pStm, REFIID riid, void** ppv) PURE;
+  STDMETHOD(ReleaseMarshalData)(IStream* pStm) PURE;
   STDMETHOD(DisconnectObject)(DWORD dwReserved) PURE;
 };
 
@@ -191,10 +191,10 @@ typedef struct IStream IStream;
 typedef struct IMarshal IMarshal;
 #endif
 
-typedef IUnknown *LPUNKNOWN;
-typedef IClassFactory *LPCLASSFACTORY;
-typedef IMarshal *LPMARSHAL;
-typedef IStream *LPSTREAM;
+typedef IUnknown* LPUNKNOWN;
+typedef IClassFactory* LPCLASSFACTORY;
+typedef IMarshal* LPMARSHAL;
+typedef IStream* LPSTREAM;
 
 ALBUMRT_BEGIN_C
 __attribute__((visibility("default"))) HRESULT CoInitialize(LPVOID pvReserved);
@@ -210,12 +210,12 @@ __attribute__((visibility("default"))) HRESULT CLSIDFromString(LPCOLESTR lpsz, L
 __attribute__((visibility("default"))) HRESULT IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
 
 __attribute__((visibility("default"))) HRESULT CoCreateFreeThreadedMarshaler(LPUNKNOWN punkOuter,
-                                                                            LPUNKNOWN *ppunkMarshal);
+                                                                             LPUNKNOWN* ppunkMarshal);
 
 __attribute__((visibility("default"))) HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
-__attribute__((visibility("default"))) HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR *lplpszProgID);
+__attribute__((visibility("default"))) HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);
 __attribute__((visibility("default"))) HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext,
-                                                               COSERVERINFO *pServerInfo, REFIID riid, LPVOID *ppv);
+                                                                COSERVERINFO* pServerInfo, REFIID riid, LPVOID* ppv);
 __attribute__((visibility("default"))) HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter,
-                                                               DWORD dwClsContext, REFIID riid, LPVOID *ppv);
+                                                                DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 ALBUMRT_END_C

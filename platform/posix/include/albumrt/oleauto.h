@@ -6,8 +6,8 @@
 
 #include "albumrt/com.h"
 
-typedef OLECHAR *BSTR;
-typedef BSTR *LPBSTR;
+typedef OLECHAR* BSTR;
+typedef BSTR* LPBSTR;
 typedef unsigned short VARTYPE;
 typedef short VARIANT_BOOL;
 typedef double DATE;
@@ -137,41 +137,41 @@ struct tagVARIANT {
         CY cyVal;
         DATE date;
         BSTR bstrVal;
-        IUnknown *punkVal;
-        IDispatch *pdispVal;
-        SAFEARRAY *parray;
-        BYTE *pbVal;
-        SHORT *piVal;
-        LONG *plVal;
-        LONGLONG *pllVal;
-        FLOAT *pfltVal;
-        DOUBLE *pdblVal;
-        VARIANT_BOOL *pboolVal;
-        SCODE *pscode;
-        CY *pcyVal;
-        DATE *pdate;
-        BSTR *pbstrVal;
-        IUnknown **ppunkVal;
-        IDispatch **ppdispVal;
-        SAFEARRAY **pparray;
-        VARIANT *pvarVal;
-        void *byref;
+        IUnknown* punkVal;
+        IDispatch* pdispVal;
+        SAFEARRAY* parray;
+        BYTE* pbVal;
+        SHORT* piVal;
+        LONG* plVal;
+        LONGLONG* pllVal;
+        FLOAT* pfltVal;
+        DOUBLE* pdblVal;
+        VARIANT_BOOL* pboolVal;
+        SCODE* pscode;
+        CY* pcyVal;
+        DATE* pdate;
+        BSTR* pbstrVal;
+        IUnknown** ppunkVal;
+        IDispatch** ppdispVal;
+        SAFEARRAY** pparray;
+        VARIANT* pvarVal;
+        void* byref;
         CHAR cVal;
         USHORT uiVal;
         ULONG ulVal;
         ULONGLONG ullVal;
         INT intVal;
         UINT uintVal;
-        DECIMAL *pdecVal;
-        CHAR *pcVal;
-        USHORT *puiVal;
-        ULONG *pulVal;
-        ULONGLONG *pullVal;
-        INT *pintVal;
-        UINT *puintVal;
+        DECIMAL* pdecVal;
+        CHAR* pcVal;
+        USHORT* puiVal;
+        ULONG* pulVal;
+        ULONGLONG* pullVal;
+        INT* pintVal;
+        UINT* puintVal;
         struct {
-          void *pvRecord;
-          IRecordInfo *pRecInfo;
+          void* pvRecord;
+          IRecordInfo* pRecInfo;
         };
       };
     };
@@ -179,8 +179,8 @@ struct tagVARIANT {
   };
 };
 typedef VARIANT VARIANTARG;
-typedef VARIANT *LPVARIANT;
-typedef VARIANT *LPVARIANTARG;
+typedef VARIANT* LPVARIANT;
+typedef VARIANT* LPVARIANTARG;
 
 #define V_UNION(X, Y) ((X)->Y)
 #define V_VT(X) ((X)->vt)
@@ -252,8 +252,8 @@ typedef VARIANT *LPVARIANTARG;
 #define DISPATCH_PROPERTYPUTREF 0x8
 
 typedef struct tagDISPPARAMS {
-  VARIANTARG *rgvarg;
-  DISPID *rgdispidNamedArgs;
+  VARIANTARG* rgvarg;
+  DISPID* rgdispidNamedArgs;
   UINT cArgs;
   UINT cNamedArgs;
 } DISPPARAMS;
@@ -265,8 +265,8 @@ typedef struct tagEXCEPINFO {
   BSTR bstrDescription;
   BSTR bstrHelpFile;
   DWORD dwHelpContext;
-  void *pvReserved;
-  HRESULT(STDAPICALLTYPE *pfnDeferredFillIn)(struct tagEXCEPINFO *);
+  void* pvReserved;
+  HRESULT(STDAPICALLTYPE* pfnDeferredFillIn)(struct tagEXCEPINFO*);
   SCODE scode;
 } EXCEPINFO, *LPEXCEPINFO;
 
@@ -283,13 +283,7 @@ typedef enum tagTYPEKIND {
   TKIND_MAX
 } TYPEKIND;
 
-typedef enum tagFUNCKIND {
-  FUNC_VIRTUAL = 0,
-  FUNC_PUREVIRTUAL,
-  FUNC_NONVIRTUAL,
-  FUNC_STATIC,
-  FUNC_DISPATCH
-} FUNCKIND;
+typedef enum tagFUNCKIND { FUNC_VIRTUAL = 0, FUNC_PUREVIRTUAL, FUNC_NONVIRTUAL, FUNC_STATIC, FUNC_DISPATCH } FUNCKIND;
 
 typedef enum tagINVOKEKIND {
   INVOKE_FUNC = 1,
@@ -392,8 +386,8 @@ typedef struct tagARRAYDESC ARRAYDESC;
 
 typedef struct tagTYPEDESC {
   union {
-    struct tagTYPEDESC *lptdesc;
-    ARRAYDESC *lpadesc;
+    struct tagTYPEDESC* lptdesc;
+    ARRAYDESC* lpadesc;
     HREFTYPE hreftype;
   };
   VARTYPE vt;
@@ -456,8 +450,8 @@ typedef struct tagTYPEATTR {
 
 typedef struct tagFUNCDESC {
   MEMBERID memid;
-  SCODE *lprgscode;
-  ELEMDESC *lprgelemdescParam;
+  SCODE* lprgscode;
+  ELEMDESC* lprgelemdescParam;
   FUNCKIND funckind;
   INVOKEKIND invkind;
   CALLCONV callconv;
@@ -474,7 +468,7 @@ typedef struct tagVARDESC {
   LPOLESTR lpstrSchema;
   union {
     ULONG oInst;
-    VARIANT *lpvarValue;
+    VARIANT* lpvarValue;
   };
   ELEMDESC elemdescVar;
   WORD wVarFlags;
@@ -518,11 +512,12 @@ struct ITypeLib;
 struct ITypeComp;
 
 struct IDispatch : public IUnknown {
-  STDMETHOD(GetTypeInfoCount)(UINT *pctinfo) PURE;
-  STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo **ppTInfo) PURE;
-  STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR *rgszNames, UINT cNames, LCID lcid, DISPID *rgDispId) PURE;
-  STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS *pDispParams,
-                    VARIANT *pVarResult, EXCEPINFO *pExcepInfo, UINT *puArgErr) PURE;
+  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) PURE;
+  STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) PURE;
+  STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) PURE;
+  STDMETHOD(Invoke)
+  (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+   EXCEPINFO* pExcepInfo, UINT* puArgErr) PURE;
 };
 
 struct ISupportErrorInfo : public IUnknown {
@@ -530,11 +525,11 @@ struct ISupportErrorInfo : public IUnknown {
 };
 
 struct IErrorInfo : public IUnknown {
-  STDMETHOD(GetGUID)(GUID *pGUID) PURE;
-  STDMETHOD(GetSource)(BSTR *pBstrSource) PURE;
-  STDMETHOD(GetDescription)(BSTR *pBstrDescription) PURE;
-  STDMETHOD(GetHelpFile)(BSTR *pBstrHelpFile) PURE;
-  STDMETHOD(GetHelpContext)(DWORD *pdwHelpContext) PURE;
+  STDMETHOD(GetGUID)(GUID* pGUID) PURE;
+  STDMETHOD(GetSource)(BSTR* pBstrSource) PURE;
+  STDMETHOD(GetDescription)(BSTR* pBstrDescription) PURE;
+  STDMETHOD(GetHelpFile)(BSTR* pBstrHelpFile) PURE;
+  STDMETHOD(GetHelpContext)(DWORD* pdwHelpContext) PURE;
 };
 
 struct ICreateErrorInfo : public IUnknown {
@@ -547,61 +542,60 @@ struct ICreateErrorInfo : public IUnknown {
 
 struct ITypeLib : public IUnknown {
   STDMETHOD_(UINT, GetTypeInfoCount)(void) PURE;
-  STDMETHOD(GetTypeInfo)(UINT index, ITypeInfo **ppTInfo) PURE;
-  STDMETHOD(GetTypeInfoType)(UINT index, TYPEKIND *pTKind) PURE;
-  STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo **ppTinfo) PURE;
-  STDMETHOD(GetLibAttr)(TLIBATTR **ppTLibAttr) PURE;
-  STDMETHOD(GetTypeComp)(ITypeComp **ppTComp) PURE;
-  STDMETHOD(GetDocumentation)(INT index, BSTR *pBstrName, BSTR *pBstrDocString, DWORD *pdwHelpContext,
-                              BSTR *pBstrHelpFile) PURE;
-  STDMETHOD(IsName)(LPOLESTR szNameBuf, ULONG lHashVal, BOOL *pfName) PURE;
-  STDMETHOD(FindName)(LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo **ppTInfo, MEMBERID *rgMemId,
-                      USHORT *pcFound) PURE;
-  STDMETHOD_(void, ReleaseTLibAttr)(TLIBATTR *pTLibAttr) PURE;
+  STDMETHOD(GetTypeInfo)(UINT index, ITypeInfo** ppTInfo) PURE;
+  STDMETHOD(GetTypeInfoType)(UINT index, TYPEKIND* pTKind) PURE;
+  STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** ppTinfo) PURE;
+  STDMETHOD(GetLibAttr)(TLIBATTR** ppTLibAttr) PURE;
+  STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) PURE;
+  STDMETHOD(GetDocumentation)
+  (INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext, BSTR* pBstrHelpFile) PURE;
+  STDMETHOD(IsName)(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) PURE;
+  STDMETHOD(FindName)(LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo** ppTInfo, MEMBERID* rgMemId, USHORT* pcFound) PURE;
+  STDMETHOD_(void, ReleaseTLibAttr)(TLIBATTR* pTLibAttr) PURE;
 };
 
 struct ITypeInfo : public IUnknown {
-  STDMETHOD(GetTypeAttr)(TYPEATTR **ppTypeAttr) PURE;
-  STDMETHOD(GetTypeComp)(ITypeComp **ppTComp) PURE;
-  STDMETHOD(GetFuncDesc)(UINT index, FUNCDESC **ppFuncDesc) PURE;
-  STDMETHOD(GetVarDesc)(UINT index, VARDESC **ppVarDesc) PURE;
-  STDMETHOD(GetNames)(MEMBERID memid, BSTR *rgBstrNames, UINT cMaxNames, UINT *pcNames) PURE;
-  STDMETHOD(GetRefTypeOfImplType)(UINT index, HREFTYPE *pRefType) PURE;
-  STDMETHOD(GetImplTypeFlags)(UINT index, INT *pImplTypeFlags) PURE;
-  STDMETHOD(GetIDsOfNames)(LPOLESTR *rgszNames, UINT cNames, MEMBERID *pMemId) PURE;
-  STDMETHOD(Invoke)(void *pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS *pDispParams, VARIANT *pVarResult,
-                    EXCEPINFO *pExcepInfo, UINT *puArgErr) PURE;
-  STDMETHOD(GetDocumentation)(MEMBERID memid, BSTR *pBstrName, BSTR *pBstrDocString, DWORD *pdwHelpContext,
-                              BSTR *pBstrHelpFile) PURE;
-  STDMETHOD(GetDllEntry)(MEMBERID memid, INVOKEKIND invKind, BSTR *pBstrDllName, BSTR *pBstrName,
-                         WORD *pwOrdinal) PURE;
-  STDMETHOD(GetRefTypeInfo)(HREFTYPE hRefType, ITypeInfo **ppTInfo) PURE;
-  STDMETHOD(AddressOfMember)(MEMBERID memid, INVOKEKIND invKind, void **ppv) PURE;
-  STDMETHOD(CreateInstance)(IUnknown *pUnkOuter, REFIID riid, void **ppvObj) PURE;
-  STDMETHOD(GetMops)(MEMBERID memid, BSTR *pBstrMops) PURE;
-  STDMETHOD(GetContainingTypeLib)(ITypeLib **ppTLib, UINT *pIndex) PURE;
-  STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR *pTypeAttr) PURE;
-  STDMETHOD_(void, ReleaseFuncDesc)(FUNCDESC *pFuncDesc) PURE;
-  STDMETHOD_(void, ReleaseVarDesc)(VARDESC *pVarDesc) PURE;
+  STDMETHOD(GetTypeAttr)(TYPEATTR** ppTypeAttr) PURE;
+  STDMETHOD(GetTypeComp)(ITypeComp** ppTComp) PURE;
+  STDMETHOD(GetFuncDesc)(UINT index, FUNCDESC** ppFuncDesc) PURE;
+  STDMETHOD(GetVarDesc)(UINT index, VARDESC** ppVarDesc) PURE;
+  STDMETHOD(GetNames)(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) PURE;
+  STDMETHOD(GetRefTypeOfImplType)(UINT index, HREFTYPE* pRefType) PURE;
+  STDMETHOD(GetImplTypeFlags)(UINT index, INT* pImplTypeFlags) PURE;
+  STDMETHOD(GetIDsOfNames)(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) PURE;
+  STDMETHOD(Invoke)
+  (void* pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+   UINT* puArgErr) PURE;
+  STDMETHOD(GetDocumentation)
+  (MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext, BSTR* pBstrHelpFile) PURE;
+  STDMETHOD(GetDllEntry)(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName, WORD* pwOrdinal) PURE;
+  STDMETHOD(GetRefTypeInfo)(HREFTYPE hRefType, ITypeInfo** ppTInfo) PURE;
+  STDMETHOD(AddressOfMember)(MEMBERID memid, INVOKEKIND invKind, void** ppv) PURE;
+  STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObj) PURE;
+  STDMETHOD(GetMops)(MEMBERID memid, BSTR* pBstrMops) PURE;
+  STDMETHOD(GetContainingTypeLib)(ITypeLib** ppTLib, UINT* pIndex) PURE;
+  STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR* pTypeAttr) PURE;
+  STDMETHOD_(void, ReleaseFuncDesc)(FUNCDESC* pFuncDesc) PURE;
+  STDMETHOD_(void, ReleaseVarDesc)(VARDESC* pVarDesc) PURE;
 };
 
 struct ITypeInfo2 : public ITypeInfo {
-  STDMETHOD(GetTypeKind)(TYPEKIND *pTypeKind) PURE;
-  STDMETHOD(GetTypeFlags)(ULONG *pTypeFlags) PURE;
-  STDMETHOD(GetFuncIndexOfMemId)(MEMBERID memid, INVOKEKIND invKind, UINT *pFuncIndex) PURE;
-  STDMETHOD(GetVarIndexOfMemId)(MEMBERID memid, UINT *pVarIndex) PURE;
-  STDMETHOD(GetCustData)(REFGUID guid, VARIANT *pVarVal) PURE;
-  STDMETHOD(GetFuncCustData)(UINT index, REFGUID guid, VARIANT *pVarVal) PURE;
-  STDMETHOD(GetParamCustData)(UINT indexFunc, UINT indexParam, REFGUID guid, VARIANT *pVarVal) PURE;
-  STDMETHOD(GetVarCustData)(UINT index, REFGUID guid, VARIANT *pVarVal) PURE;
-  STDMETHOD(GetImplTypeCustData)(UINT index, REFGUID guid, VARIANT *pVarVal) PURE;
-  STDMETHOD(GetDocumentation2)(MEMBERID memid, LCID lcid, BSTR *pbstrHelpString, DWORD *pdwHelpStringContext,
-                               BSTR *pbstrHelpStringDll) PURE;
-  STDMETHOD(GetAllCustData)(CUSTDATA *pCustData) PURE;
-  STDMETHOD(GetAllFuncCustData)(UINT index, CUSTDATA *pCustData) PURE;
-  STDMETHOD(GetAllParamCustData)(UINT indexFunc, UINT indexParam, CUSTDATA *pCustData) PURE;
-  STDMETHOD(GetAllVarCustData)(UINT index, CUSTDATA *pCustData) PURE;
-  STDMETHOD(GetAllImplTypeCustData)(UINT index, CUSTDATA *pCustData) PURE;
+  STDMETHOD(GetTypeKind)(TYPEKIND* pTypeKind) PURE;
+  STDMETHOD(GetTypeFlags)(ULONG* pTypeFlags) PURE;
+  STDMETHOD(GetFuncIndexOfMemId)(MEMBERID memid, INVOKEKIND invKind, UINT* pFuncIndex) PURE;
+  STDMETHOD(GetVarIndexOfMemId)(MEMBERID memid, UINT* pVarIndex) PURE;
+  STDMETHOD(GetCustData)(REFGUID guid, VARIANT* pVarVal) PURE;
+  STDMETHOD(GetFuncCustData)(UINT index, REFGUID guid, VARIANT* pVarVal) PURE;
+  STDMETHOD(GetParamCustData)(UINT indexFunc, UINT indexParam, REFGUID guid, VARIANT* pVarVal) PURE;
+  STDMETHOD(GetVarCustData)(UINT index, REFGUID guid, VARIANT* pVarVal) PURE;
+  STDMETHOD(GetImplTypeCustData)(UINT index, REFGUID guid, VARIANT* pVarVal) PURE;
+  STDMETHOD(GetDocumentation2)
+  (MEMBERID memid, LCID lcid, BSTR* pbstrHelpString, DWORD* pdwHelpStringContext, BSTR* pbstrHelpStringDll) PURE;
+  STDMETHOD(GetAllCustData)(CUSTDATA* pCustData) PURE;
+  STDMETHOD(GetAllFuncCustData)(UINT index, CUSTDATA* pCustData) PURE;
+  STDMETHOD(GetAllParamCustData)(UINT indexFunc, UINT indexParam, CUSTDATA* pCustData) PURE;
+  STDMETHOD(GetAllVarCustData)(UINT index, CUSTDATA* pCustData) PURE;
+  STDMETHOD(GetAllImplTypeCustData)(UINT index, CUSTDATA* pCustData) PURE;
 };
 
 #else
@@ -614,54 +608,54 @@ typedef struct IErrorInfo IErrorInfo;
 typedef struct ICreateErrorInfo ICreateErrorInfo;
 #endif
 
-typedef IDispatch *LPDISPATCH;
-typedef ITypeInfo *LPTYPEINFO;
-typedef ITypeInfo2 *LPTYPEINFO2;
-typedef ITypeLib *LPTYPELIB;
-typedef ITypeComp *LPTYPECOMP;
-typedef ISupportErrorInfo *LPSUPPORTERRORINFO;
-typedef IErrorInfo *LPERRORINFO;
-typedef ICreateErrorInfo *LPCREATEERRORINFO;
+typedef IDispatch* LPDISPATCH;
+typedef ITypeInfo* LPTYPEINFO;
+typedef ITypeInfo2* LPTYPEINFO2;
+typedef ITypeLib* LPTYPELIB;
+typedef ITypeComp* LPTYPECOMP;
+typedef ISupportErrorInfo* LPSUPPORTERRORINFO;
+typedef IErrorInfo* LPERRORINFO;
+typedef ICreateErrorInfo* LPCREATEERRORINFO;
 
 ALBUMRT_BEGIN_C
 /* Strings: a uint32 byte length, the UTF-16 units, a 0 unit. */
-__attribute__((visibility("default"))) BSTR SysAllocString(const OLECHAR *psz);
-__attribute__((visibility("default"))) BSTR SysAllocStringLen(const OLECHAR *strIn, UINT ui);
+__attribute__((visibility("default"))) BSTR SysAllocString(const OLECHAR* psz);
+__attribute__((visibility("default"))) BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 __attribute__((visibility("default"))) BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
-__attribute__((visibility("default"))) INT SysReAllocString(BSTR *pbstr, const OLECHAR *psz);
+__attribute__((visibility("default"))) INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
 __attribute__((visibility("default"))) void SysFreeString(BSTR bstrString);
 __attribute__((visibility("default"))) UINT SysStringLen(BSTR pbstr);
 __attribute__((visibility("default"))) UINT SysStringByteLen(BSTR bstr);
 
 /* Variants. */
-__attribute__((visibility("default"))) void VariantInit(VARIANTARG *pvarg);
-__attribute__((visibility("default"))) HRESULT VariantClear(VARIANTARG *pvarg);
-__attribute__((visibility("default"))) HRESULT VariantCopy(VARIANTARG *pvargDest, const VARIANTARG *pvargSrc);
-__attribute__((visibility("default"))) HRESULT VariantCopyInd(VARIANT *pvarDest, const VARIANTARG *pvargSrc);
-__attribute__((visibility("default"))) HRESULT VariantChangeType(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc,
-                                                                USHORT wFlags, VARTYPE vt);
-__attribute__((visibility("default"))) HRESULT VariantChangeTypeEx(VARIANTARG *pvargDest, const VARIANTARG *pvarSrc,
-                                                                  LCID lcid, USHORT wFlags, VARTYPE vt);
-__attribute__((visibility("default"))) HRESULT VarUI4FromStr(const OLECHAR *strIn, LCID lcid, ULONG dwFlags,
-                                                            ULONG *pulOut);
+__attribute__((visibility("default"))) void VariantInit(VARIANTARG* pvarg);
+__attribute__((visibility("default"))) HRESULT VariantClear(VARIANTARG* pvarg);
+__attribute__((visibility("default"))) HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+__attribute__((visibility("default"))) HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
+__attribute__((visibility("default"))) HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+                                                                 USHORT wFlags, VARTYPE vt);
+__attribute__((visibility("default"))) HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+                                                                   LCID lcid, USHORT wFlags, VARTYPE vt);
+__attribute__((visibility("default"))) HRESULT VarUI4FromStr(const OLECHAR* strIn, LCID lcid, ULONG dwFlags,
+                                                             ULONG* pulOut);
 
 /* Error information, kept per thread. */
-__attribute__((visibility("default"))) HRESULT CreateErrorInfo(ICreateErrorInfo **pperrinfo);
-__attribute__((visibility("default"))) HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo *perrinfo);
-__attribute__((visibility("default"))) HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo **pperrinfo);
+__attribute__((visibility("default"))) HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+__attribute__((visibility("default"))) HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+__attribute__((visibility("default"))) HRESULT GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 
 /* Type libraries. */
-__attribute__((visibility("default"))) HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib **pptlib);
-__attribute__((visibility("default"))) HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib **pptlib);
+__attribute__((visibility("default"))) HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
+__attribute__((visibility("default"))) HRESULT LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
 __attribute__((visibility("default"))) HRESULT LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
-                                                             ITypeLib **pptlib);
-__attribute__((visibility("default"))) HRESULT RegisterTypeLib(ITypeLib *ptlib, LPCOLESTR szFullPath,
-                                                              LPCOLESTR szHelpDir);
+                                                              ITypeLib** pptlib);
+__attribute__((visibility("default"))) HRESULT RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath,
+                                                               LPCOLESTR szHelpDir);
 __attribute__((visibility("default"))) HRESULT UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor,
-                                                                LCID lcid, SYSKIND syskind);
+                                                                 LCID lcid, SYSKIND syskind);
 /* The same keys under HKEY_CURRENT_USER\Software\Classes (per-user registration). */
-__attribute__((visibility("default"))) HRESULT RegisterTypeLibForUser(ITypeLib *ptlib, OLECHAR *szFullPath,
-                                                                     OLECHAR *szHelpDir);
+__attribute__((visibility("default"))) HRESULT RegisterTypeLibForUser(ITypeLib* ptlib, OLECHAR* szFullPath,
+                                                                      OLECHAR* szHelpDir);
 __attribute__((visibility("default"))) HRESULT UnRegisterTypeLibForUser(REFGUID libID, WORD wVerMajor, WORD wVerMinor,
-                                                                       LCID lcid, SYSKIND syskind);
+                                                                        LCID lcid, SYSKIND syskind);
 ALBUMRT_END_C

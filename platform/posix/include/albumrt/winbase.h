@@ -6,7 +6,7 @@
 
 /* A re-entrant lock; the storage holds a recursive mutex. */
 typedef struct _RTL_CRITICAL_SECTION {
-  void *Impl;
+  void* Impl;
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 #define CP_ACP 0
@@ -30,16 +30,18 @@ __attribute__((visibility("default"))) void EnterCriticalSection(LPCRITICAL_SECT
 __attribute__((visibility("default"))) void LeaveCriticalSection(LPCRITICAL_SECTION cs);
 __attribute__((visibility("default"))) void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 
-__attribute__((visibility("default"))) LONG InterlockedIncrement(LONG volatile *value);
-__attribute__((visibility("default"))) LONG InterlockedDecrement(LONG volatile *value);
-__attribute__((visibility("default"))) LONG InterlockedExchange(LONG volatile *target, LONG value);
-__attribute__((visibility("default"))) LONG InterlockedCompareExchange(LONG volatile *target, LONG exchange, LONG comparand);
+__attribute__((visibility("default"))) LONG InterlockedIncrement(LONG volatile* value);
+__attribute__((visibility("default"))) LONG InterlockedDecrement(LONG volatile* value);
+__attribute__((visibility("default"))) LONG InterlockedExchange(LONG volatile* target, LONG value);
+__attribute__((visibility("default"))) LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange,
+                                                                       LONG comparand);
 
 /* Code page: CP_ACP is Windows-1252 on Linux; CP_UTF8 is also accepted. */
-__attribute__((visibility("default"))) int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes,
-                                                               LPWSTR dest, int destUnits);
-__attribute__((visibility("default"))) int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceUnits,
-                                                               LPSTR dest, int destBytes, LPCSTR defaultChar, LPBOOL usedDefault);
+__attribute__((visibility("default"))) int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source,
+                                                               int sourceBytes, LPWSTR dest, int destUnits);
+__attribute__((visibility("default"))) int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source,
+                                                               int sourceUnits, LPSTR dest, int destBytes,
+                                                               LPCSTR defaultChar, LPBOOL usedDefault);
 __attribute__((visibility("default"))) LPSTR CharNextA(LPCSTR p);
 __attribute__((visibility("default"))) BOOL IsDBCSLeadByte(BYTE b);
 __attribute__((visibility("default"))) int lstrcmpiA(LPCSTR a, LPCSTR b);

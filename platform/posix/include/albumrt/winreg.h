@@ -38,35 +38,41 @@
 #define SYNCHRONIZE 0x00100000L
 #define KEY_READ ((STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY) & (~SYNCHRONIZE))
 #define KEY_WRITE ((STANDARD_RIGHTS_WRITE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY) & (~SYNCHRONIZE))
-#define KEY_ALL_ACCESS \
+#define KEY_ALL_ACCESS                                                                                                 \
   ((STANDARD_RIGHTS_ALL | KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY | \
-    KEY_CREATE_LINK) & (~SYNCHRONIZE))
+    KEY_CREATE_LINK) &                                                                                                 \
+   (~SYNCHRONIZE))
 
-typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef struct _FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 } FILETIME, *PFILETIME;
 
 ALBUMRT_BEGIN_C
-__attribute__((visibility("default"))) LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
-__attribute__((visibility("default"))) LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cls, DWORD options,
-                                                               REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+__attribute__((visibility("default"))) LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
+                                                             PHKEY result);
+__attribute__((visibility("default"))) LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cls,
+                                                               DWORD options, REGSAM access,
+                                                               LPSECURITY_ATTRIBUTES security, PHKEY result,
                                                                LPDWORD disposition);
 __attribute__((visibility("default"))) LSTATUS RegCloseKey(HKEY key);
 __attribute__((visibility("default"))) LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
 __attribute__((visibility("default"))) LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
 __attribute__((visibility("default"))) LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                                                              const BYTE *data, DWORD size);
-__attribute__((visibility("default"))) LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
-                                                                LPBYTE data, LPDWORD size);
+                                                              const BYTE* data, DWORD size);
+__attribute__((visibility("default"))) LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
+                                                                LPDWORD type, LPBYTE data, LPDWORD size);
 __attribute__((visibility("default"))) LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
-                                                             LPDWORD reserved, LPSTR cls, LPDWORD clsSize, PFILETIME lastWrite);
+                                                             LPDWORD reserved, LPSTR cls, LPDWORD clsSize,
+                                                             PFILETIME lastWrite);
 __attribute__((visibility("default"))) LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
-                                                             LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+                                                             LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                                             LPDWORD dataSize);
 __attribute__((visibility("default"))) LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD clsSize, LPDWORD reserved,
-                                                                LPDWORD subKeys, LPDWORD maxSubKeyLen, LPDWORD maxClassLen,
-                                                                LPDWORD values, LPDWORD maxValueNameLen, LPDWORD maxValueLen,
+                                                                LPDWORD subKeys, LPDWORD maxSubKeyLen,
+                                                                LPDWORD maxClassLen, LPDWORD values,
+                                                                LPDWORD maxValueNameLen, LPDWORD maxValueLen,
                                                                 LPDWORD securityDescriptor, PFILETIME lastWrite);
 // Until called again with a null newKey, the predefined key `key` stands for
 // the key behind newKey in this process (per-user registration redirects

@@ -57,26 +57,26 @@ typedef DWORD LCID;
 typedef WORD LANGID;
 typedef char16_t WCHAR;
 typedef WCHAR OLECHAR;
-typedef void *HANDLE;
-typedef void *HMODULE;
-typedef void *HINSTANCE;
-typedef void *HGLOBAL;
-typedef void *HRSRC;
-typedef void *LPVOID;
-typedef const void *LPCVOID;
-typedef BYTE *LPBYTE;
-typedef const BYTE *LPCBYTE;
-typedef DWORD *LPDWORD;
-typedef LONG *LPLONG;
-typedef CHAR *LPSTR;
-typedef const CHAR *LPCSTR;
-typedef WCHAR *LPWSTR;
-typedef const WCHAR *LPCWSTR;
-typedef OLECHAR *LPOLESTR;
-typedef const OLECHAR *LPCOLESTR;
-typedef BOOL *LPBOOL;
-typedef struct HKEY__ *HKEY;
-typedef HKEY *PHKEY;
+typedef void* HANDLE;
+typedef void* HMODULE;
+typedef void* HINSTANCE;
+typedef void* HGLOBAL;
+typedef void* HRSRC;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef DWORD* LPDWORD;
+typedef LONG* LPLONG;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef OLECHAR* LPOLESTR;
+typedef const OLECHAR* LPCOLESTR;
+typedef BOOL* LPBOOL;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
 typedef DWORD REGSAM;
 typedef LONG LSTATUS;
 typedef INT_PTR (*FARPROC)(void);
@@ -91,7 +91,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
 #define MAKEINTRESOURCEW(i) ((LPWSTR)(ULONG_PTR)(WORD)(i))
 #define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
-#define LOWORD(l) ((WORD)((DWORD_PTR)(l) & 0xffff))
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l)&0xffff))
 #define HIWORD(l) ((WORD)((DWORD_PTR)(l) >> 16))
 #define MAKELCID(lgid, srtid) ((DWORD)((((DWORD)((WORD)(srtid))) << 16) | ((DWORD)((WORD)(lgid)))))
 #define LOCALE_USER_DEFAULT 0x0400
@@ -189,10 +189,10 @@ typedef INT_PTR (*FARPROC)(void);
 
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
 #define FACILITY_WIN32 7
 
 static inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
-  return (HRESULT)(x) <= 0 ? (HRESULT)(x) : (HRESULT)(((x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
+  return (HRESULT)(x) <= 0 ? (HRESULT)(x) : (HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
 }
