@@ -257,6 +257,9 @@ HMODULE LoadLibraryExA(LPCSTR fileName, HANDLE reserved, DWORD flags) {
     return static_cast<HMODULE>(info.dli_fbase);
   } catch (const std::bad_alloc&) {
     return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  } catch (...) {
+    // A failing lock: no exception leaves an export.
+    return Fail(ERROR_GEN_FAILURE);
   }
 }
 
@@ -330,6 +333,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
+  } catch (...) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return nullptr;
   }
 }
 
@@ -362,6 +368,9 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     return size;
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  } catch (...) {
+    SetLastError(ERROR_GEN_FAILURE);
     return 0;
   }
 }
@@ -405,6 +414,9 @@ HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
     return nullptr;
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  } catch (...) {
+    SetLastError(ERROR_GEN_FAILURE);
     return nullptr;
   }
 }
