@@ -11,7 +11,7 @@ export DEBIAN_FRONTEND=noninteractive
 # interface header on every platform.
 native_pkgs=(build-essential cmake git pkg-config libgtest-dev googletest libbenchmark-dev
              libboost-dev nginx-light clang libclang-rt-14-dev wrk chromium curl python3 file
-             help2man man-db gzip dpkg-dev systemd mingw-w64-tools libwine-dev libffi-dev)
+             help2man man-db gzip dpkg-dev systemd mingw-w64-tools libwine-dev libffi-dev clang-format)
 win_pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 python3-pefile)
 # The arm64 cross build (preset arm64): the cross compiler and the arm64

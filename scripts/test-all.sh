@@ -17,6 +17,9 @@ scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
+echo "=== format"
+scripts/check-format.sh || status=1
+
 run_preset() {
   local p=$1
   echo "=== preset $p"
